@@ -1,0 +1,99 @@
+#pragma once
+
+// One owner per kind of Windows handle, each named after its close function,
+// so that every path out of an operation releases what it opened.
+
+#include <windows.h>
+#include <ntsecapi.h>
+
+#include <utility>
+
+namespace vmrsmgr::platform {
+
+template <typename Traits>
+class unique_any {
+ public:
+  using pointer = typename Traits::pointer;
+
+  unique_any() noexcept = default;
+  explicit unique_any(pointer value) noexcept : value_(value) {}
+  unique_any(unique_any&& other) noexcept : value_(other.release()) {}
+  unique_any& operator=(unique_any&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  unique_any(const unique_any&) = delete;
+  unique_any& operator=(const unique_any&) = delete;
+  ~unique_any() { reset(); }
+
+  pointer get() const noexcept { return value_; }
+  explicit operator bool() const noexcept { return value_ != Traits::invalid(); }
+
+  // For out-parameters: releases what is held and hands out the slot.
+  pointer* put() noexcept {
+    reset();
+    return &value_;
+  }
+  pointer release() noexcept { return std::exchange(value_, Traits::invalid()); }
+  void reset(pointer value = Traits::invalid()) noexcept {
+    const pointer old = std::exchange(value_, value);
+    if (old != Traits::invalid()) Traits::close(old);
+  }
+
+ private:
+  pointer value_ = Traits::invalid();
+};
+
+namespace traits {
+
+struct close_handle {
+  using pointer = HANDLE;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::CloseHandle(h); }
+};
+
+// Kernel calls that answer INVALID_HANDLE_VALUE on failure (snapshots, files).
+struct close_hfile {
+  using pointer = HANDLE;
+  static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void close(pointer h) noexcept { ::CloseHandle(h); }
+};
+
+struct close_service_handle {
+  using pointer = SC_HANDLE;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::CloseServiceHandle(h); }
+};
+
+struct lsa_close {
+  using pointer = LSA_HANDLE;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::LsaClose(h); }
+};
+
+template <typename T>
+struct lsa_free_memory {
+  using pointer = T*;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer p) noexcept { ::LsaFreeMemory(p); }
+};
+
+template <typename T>
+struct local_free {
+  using pointer = T;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer p) noexcept { ::LocalFree(p); }
+};
+
+}  // namespace traits
+
+using unique_handle = unique_any<traits::close_handle>;
+using unique_hfile = unique_any<traits::close_hfile>;
+using unique_schandle = unique_any<traits::close_service_handle>;
+using unique_lsa_handle = unique_any<traits::lsa_close>;
+template <typename T>
+using unique_lsa_memory = unique_any<traits::lsa_free_memory<T>>;
+template <typename T>
+using unique_hlocal = unique_any<traits::local_free<T>>;
+
+}  // namespace vmrsmgr::platform

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include <boost/property_tree/ptree.hpp>
+
+#include "logging/logger.h"
+
+namespace vmrsmgr {
+
+// The one object of an invocation: the settings tree through which every
+// operation hands over its inputs and results, and the process's Logger.
+class Config {
+ public:
+  explicit Config(std::string config_file);
+  virtual ~Config();
+  Config(const Config&) = delete;
+  Config& operator=(const Config&) = delete;
+
+  // 1 when the command line was taken, -1 on any error (message written).
+  virtual int parse_command_line(int argc, const char* const argv[]);
+  // Fills the logging defaults, the component profile and "mode"; 0 or -1.
+  virtual int prepare_profile();
+  // Merges conf\vmrsmgr.conf; 0 when merged or absent, -1 on a bad file.
+  int read_config();
+
+  // Service operations; each returns its result code (the exit code).
+  int install_service();
+  int uninstall_service();
+  int start_service();
+  int stop_service();
+  int service_status();
+
+  boost::property_tree::ptree& settings() { return tree_; }
+  const boost::property_tree::ptree& settings() const { return tree_; }
+  Logger& logger() { return logger_; }
+
+  // Fill-if-empty: stores value under key only when the key is missing or
+  // holds the empty text. Returns whether it stored.
+  bool fill(const std::string& key, const std::string& value);
+
+ private:
+  // A logging default that only prepare_profile put there: the
+  // configuration file may still replace it, whichever ran first.
+  void fill_default(const std::string& key, const std::string& value);
+
+  boost::property_tree::ptree tree_;
+  Logger logger_;
+  std::set<std::string> defaults_only_;
+};
+
+// Set by main right after constructing its Config and never changed: the
+// service entry and the control handler get no context argument.
+extern Config* g_config;
+
+}  // namespace vmrsmgr
