@@ -1,0 +1,165 @@
+#include "service_host/process_tree.h"
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/handles.h"
+#include "service_host/testing/programs.h"
+
+namespace vmrsmgr {
+namespace {
+
+// Processes as the test arranges them, including what cannot be arranged
+// for real: ids reused by younger processes, processes that may not be ended.
+class FakeProcesses : public ProcessSystem {
+ public:
+  enum Access { kGone, kQueryOnly, kFull };
+  struct Fake {
+    std::uint32_t parent;
+    std::uint64_t created;
+    Access access;
+  };
+
+  void add(std::uint32_t id, Fake fake) {
+    order_.push_back(id);
+    table_[id] = fake;
+  }
+  const std::vector<std::uint32_t>& ended() const { return ended_; }
+  int snapshots() const { return snapshots_; }
+
+  std::vector<Entry> snapshot() override {
+    ++snapshots_;
+    std::vector<Entry> entries;
+    for (const std::uint32_t id : order_) {
+      if (table_.count(id) != 0) entries.push_back({id, table_[id].parent});
+    }
+    return entries;
+  }
+
+  std::unique_ptr<Process> open(std::uint32_t id) override {
+    const auto found = table_.find(id);
+    if (found == table_.end() || found->second.access == kGone) return nullptr;
+    return std::make_unique<FakeProcess>(*this, id, found->second);
+  }
+
+ private:
+  class FakeProcess : public Process {
+   public:
+    FakeProcess(FakeProcesses& all, std::uint32_t id, Fake fake)
+        : all_(all), id_(id), fake_(fake) {}
+    std::uint64_t created() const override { return fake_.created; }
+    void end() override {
+      if (fake_.access != kFull) return;
+      all_.ended_.push_back(id_);
+      all_.table_.erase(id_);
+    }
+
+   private:
+    FakeProcesses& all_;
+    std::uint32_t id_;
+    Fake fake_;
+  };
+
+  std::vector<std::uint32_t> order_;
+  std::map<std::uint32_t, Fake> table_;
+  std::vector<std::uint32_t> ended_;
+  int snapshots_ = 0;
+};
+
+TEST(EndProcessTree, EndsDescendantsDeepestFirstAndOnlyThose) {
+  FakeProcesses processes;
+  processes.add(100, {1, 10, FakeProcesses::kFull});    // the service
+  processes.add(200, {100, 20, FakeProcesses::kFull});  // cmd
+  processes.add(300, {200, 30, FakeProcesses::kFull});  // component
+  processes.add(400, {300, 40, FakeProcesses::kFull});  // its child
+  processes.add(201, {100, 21, FakeProcesses::kFull});  // a second child
+  processes.add(500, {1, 15, FakeProcesses::kFull});    // unrelated
+  end_process_tree(100, processes);
+  EXPECT_EQ(processes.ended(), (std::vector<std::uint32_t>{400, 300, 200, 201}));
+}
+
+TEST(EndProcessTree, LeavesTheOrphansOfAnEarlierOwnerOfTheId) {
+  FakeProcesses processes;
+  processes.add(600, {100, 5, FakeProcesses::kFull});  // its parent died before 100 was reused
+  processes.add(601, {600, 6, FakeProcesses::kFull});
+  processes.add(100, {1, 10, FakeProcesses::kFull});
+  processes.add(200, {100, 20, FakeProcesses::kFull});
+  processes.add(700, {200, 15, FakeProcesses::kFull});  // also older than its supposed parent
+  end_process_tree(100, processes);
+  EXPECT_EQ(processes.ended(), (std::vector<std::uint32_t>{200}));
+}
+
+TEST(EndProcessTree, WalksBelowAProcessItMayNotEnd) {
+  FakeProcesses processes;
+  processes.add(100, {1, 10, FakeProcesses::kFull});
+  processes.add(200, {100, 20, FakeProcesses::kQueryOnly});
+  processes.add(300, {200, 30, FakeProcesses::kFull});
+  processes.add(201, {100, 21, FakeProcesses::kGone});  // cannot be checked: left alone
+  processes.add(301, {201, 31, FakeProcesses::kFull});
+  processes.add(202, {100, 22, FakeProcesses::kFull});
+  processes.add(203, {203, 23, FakeProcesses::kFull});  // its own parent, as a broken entry may say
+  end_process_tree(100, processes);
+  EXPECT_EQ(processes.ended(), (std::vector<std::uint32_t>{300, 202}));
+}
+
+TEST(EndProcessTree, AProcessWithoutChildrenCostsOneSnapshot) {
+  FakeProcesses processes;
+  processes.add(100, {1, 10, FakeProcesses::kFull});
+  processes.add(200, {1, 20, FakeProcesses::kFull});
+  end_process_tree(100, processes);
+  EXPECT_TRUE(processes.ended().empty());
+  EXPECT_EQ(processes.snapshots(), 1);
+}
+
+struct Started {
+  platform::unique_handle process;
+  DWORD id;
+};
+
+Started start_component(const std::string& args) {
+  std::string command = "\"" + testing::test_component() + "\" --no-args-file --quiet " + args;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &info)) {
+    return {};
+  }
+  ::CloseHandle(info.hThread);
+  return {platform::unique_handle(info.hProcess), info.dwProcessId};
+}
+
+std::uint64_t exit_time(HANDLE process) {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  ::GetProcessTimes(process, &created, &exited, &kernel, &user);
+  return (static_cast<std::uint64_t>(exited.dwHighDateTime) << 32) | exited.dwLowDateTime;
+}
+
+TEST(EndProcessTree, EndsARealChainChildAfterGrandchild) {
+  const Started child = start_component("--child --tick 0");
+  ASSERT_TRUE(child.process);
+  platform::unique_handle grandchild;
+  for (int i = 0; i < 500 && !grandchild; ++i) {
+    ::Sleep(10);
+    for (const ProcessSystem::Entry& e : system_processes().snapshot()) {
+      if (e.parent_id == child.id) {
+        grandchild.reset(
+            ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, e.id));
+      }
+    }
+  }
+  ASSERT_TRUE(grandchild);
+
+  end_process_tree(::GetCurrentProcessId());
+  EXPECT_EQ(::WaitForSingleObject(grandchild.get(), 0), WAIT_OBJECT_0);
+  EXPECT_EQ(::WaitForSingleObject(child.process.get(), 0), WAIT_OBJECT_0);
+  EXPECT_LE(exit_time(grandchild.get()), exit_time(child.process.get()));
+}
+
+}  // namespace
+}  // namespace vmrsmgr

@@ -1,0 +1,175 @@
+#include "service_host/runner.h"
+
+#include <windows.h>
+
+#include <exception>
+#include <iostream>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include <boost/thread/locks.hpp>
+
+#include "platform/handles.h"
+#include "platform/last_error.h"
+
+namespace vmrsmgr {
+namespace {
+
+using platform::unique_handle;
+
+// A failure of the calling thread's last Windows call, as one line.
+std::runtime_error last_error(const std::string& what) {
+  std::string text = platform::system_message(::GetLastError());
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return std::runtime_error(what + ": " + text);
+}
+
+std::string empty_chunk() {
+  std::string chunk;
+  chunk.reserve(Runner::kChunkSize);
+  return chunk;
+}
+
+struct Pipe {
+  unique_handle read;
+  unique_handle write;
+};
+
+// Only the write end is inherited: a descendant that outlives the command must
+// not hold the read end, nor the reader see a broken pipe before the end.
+Pipe make_pipe() {
+  Pipe pipe;
+  SECURITY_ATTRIBUTES attributes{};
+  attributes.nLength = sizeof(attributes);
+  if (!::CreatePipe(pipe.read.put(), pipe.write.put(), &attributes, Runner::kPipeBuffer)) {
+    throw last_error("cannot create the output pipe");
+  }
+  if (!::SetHandleInformation(pipe.write.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
+    throw last_error("cannot hand the output pipe to the command");
+  }
+  DWORD mode = PIPE_NOWAIT;
+  if (!::SetNamedPipeHandleState(pipe.read.get(), &mode, nullptr, nullptr)) {
+    throw last_error("cannot make the output pipe non-blocking");
+  }
+  return pipe;
+}
+
+}  // namespace
+
+Runner::Runner(std::string command, std::string folder)
+    : command_(std::move(command)), folder_(std::move(folder)), current_(empty_chunk()) {}
+
+Runner::~Runner() {
+  finish();
+  if (thread_.joinable()) thread_.join();
+}
+
+void Runner::start() {
+  thread_ = boost::thread(boost::ref(*this));
+  boost::unique_lock<boost::mutex> lock(mutex_);
+  launched_changed_.wait(lock, [this] { return launched_; });
+}
+
+std::string Runner::take_output() {
+  const boost::lock_guard<boost::mutex> lock(mutex_);
+  // Only chunks with bytes are queued, so that pending() falls to 0 once all
+  // output is taken.
+  if (!queue_.empty()) {
+    std::string oldest = std::move(queue_.front());
+    queue_.pop_front();
+    return oldest;
+  }
+  if (current_.empty()) return {};
+  return std::exchange(current_, empty_chunk());
+}
+
+std::size_t Runner::pending() {
+  const boost::lock_guard<boost::mutex> lock(mutex_);
+  return queue_.size() + (current_.empty() ? 0 : 1);
+}
+
+std::uint32_t Runner::wait() {
+  if (thread_.joinable()) thread_.join();
+  return exit_code_;
+}
+
+void Runner::operator()() {
+  try {
+    launch_and_read();
+  } catch (const std::exception& e) {
+    exit_code_ = 1;
+    std::cerr << "Bad exec: " << e.what() << std::endl;
+  } catch (...) {
+    exit_code_ = 1;
+    std::cerr << "Bad exec!" << std::endl;
+  }
+  finish();
+  mark_launched();  // also when the launch itself failed
+}
+
+void Runner::mark_launched() {
+  const boost::lock_guard<boost::mutex> lock(mutex_);
+  launched_ = true;
+  launched_changed_.notify_all();
+}
+
+void Runner::append(const char* bytes, std::size_t size) {
+  current_.append(bytes, size);
+  if (current_.size() == kChunkSize) queue_.push_back(std::exchange(current_, empty_chunk()));
+}
+
+void Runner::launch_and_read() {
+  const Pipe pipe = make_pipe();
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = pipe.write.get();
+  startup.hStdError = pipe.write.get();
+  // With /S the interpreter strips the outer quotes only, so the command keeps
+  // its own quoting.
+  std::string command_line = "cmd /S /C \" " + command_ + " \"";
+  PROCESS_INFORMATION info{};
+  const BOOL created =
+      ::CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                       nullptr, folder_.empty() ? nullptr : folder_.c_str(), &startup, &info);
+  if (!created) {
+    throw last_error(folder_.empty() ? "cannot start " + command_
+                                     : "cannot start " + command_ + " in " + folder_);
+  }
+  const unique_handle process(info.hProcess);
+  const unique_handle main_thread(info.hThread);
+  mark_launched();
+
+  // Our own write end stays open, so an empty pipe never reads as broken: the
+  // end of the command is seen on its process handle, and only after a read
+  // found the pipe empty, so that nothing written before the end is lost.
+  std::vector<char> buffer(kChunkSize);
+  bool read_something = false;
+  bool ended = false;
+  while (!finished()) {
+    if (!read_something && ::WaitForSingleObject(process.get(), 10) != WAIT_TIMEOUT) ended = true;
+    std::size_t room = 0;
+    {
+      const boost::lock_guard<boost::mutex> lock(mutex_);
+      room = kChunkSize - current_.size();
+    }
+    // The room can only grow meanwhile: take_output replaces the chunk.
+    DWORD got = 0;
+    read_something =
+        ::ReadFile(pipe.read.get(), buffer.data(), static_cast<DWORD>(room), &got, nullptr) &&
+        got > 0;
+    if (!read_something && ended) break;
+    if (read_something) {
+      const boost::lock_guard<boost::mutex> lock(mutex_);
+      append(buffer.data(), got);
+    }
+  }
+
+  DWORD code = 0;
+  exit_code_ = ::GetExitCodeProcess(process.get(), &code) ? code : 1;
+}
+
+}  // namespace vmrsmgr

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/thread.hpp>
+
+namespace vmrsmgr {
+
+// Runs one command through the command interpreter on a thread of its own and
+// collects everything it writes on standard output and standard error, handing
+// it to the owner in chunks, oldest first.
+class Runner {
+ public:
+  static constexpr std::size_t kChunkSize = 65536;
+  // A large pipe lets a fast writer go on while the reader waits on the child.
+  static constexpr std::uint32_t kPipeBuffer = 1024 * 1024;
+
+  // folder: where the command starts; empty for the service's own folder.
+  explicit Runner(std::string command, std::string folder = {});
+  // Stops reading and waits for the thread. Does not end the command.
+  ~Runner();
+  Runner(const Runner&) = delete;
+  Runner& operator=(const Runner&) = delete;
+
+  // Starts the thread and returns once the command was launched or failed to
+  // launch. Raises the thread library's error when no thread can be made.
+  void start();
+  // The oldest chunk, possibly empty.
+  std::string take_output();
+  // Queued chunks, plus the current one when it holds bytes.
+  std::size_t pending();
+
+  // Set once the command has ended and its output was read, or by the owner
+  // to make the thread stop reading after at most one more read.
+  bool finished() const { return finished_.load() != 0; }
+  void finish() { finished_.store(1); }
+  // Waits for the thread; then the command's exit code: 1 when it could not
+  // be launched, 259 (still active) when reading stopped before it ended.
+  std::uint32_t wait();
+
+  void operator()();  // the thread body
+
+ private:
+  void launch_and_read();
+  void mark_launched();
+  void append(const char* bytes, std::size_t size);  // under mutex_
+
+  const std::string command_;
+  const std::string folder_;
+  boost::thread thread_;
+
+  boost::mutex mutex_;  // guards everything up to the exit code
+  std::deque<std::string> queue_;
+  std::string current_;
+  bool launched_ = false;
+  boost::condition_variable launched_changed_;
+
+  std::atomic<int> finished_{0};
+  std::uint32_t exit_code_ = 0;  // the thread's, until it ends
+};
+
+}  // namespace vmrsmgr

@@ -1,0 +1,151 @@
+#include "service_host/runner.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/handles.h"
+#include "service_host/process_tree.h"
+#include "service_host/testing/programs.h"
+#include "tests/capture.h"
+
+namespace vmrsmgr {
+namespace {
+
+std::string component_command(const std::string& args) {
+  return "\"" + testing::test_component() + "\" " + args;
+}
+
+// Whether the runner is done, with a bound so that a fault fails the test
+// rather than hanging it.
+bool more(Runner& runner, DWORD started) {
+  if (::GetTickCount() - started > 60000) {
+    ADD_FAILURE() << "the runner never finished";
+    return false;
+  }
+  return !runner.finished() || runner.pending() != 0;
+}
+
+// Everything the command writes, taken the way the service takes it.
+std::string drain(Runner& runner) {
+  std::string all;
+  for (const DWORD started = ::GetTickCount(); more(runner, started);) {
+    const std::string chunk = runner.take_output();
+    if (chunk.empty()) ::Sleep(10);
+    all += chunk;
+  }
+  return all;
+}
+
+TEST(Runner, CollectsBothStreamsToTheLastLineAndTheExitCode) {
+  Runner runner(component_command("--lines 2 --exit 3"));
+  runner.start();
+  const std::string output = drain(runner);
+  EXPECT_EQ(runner.wait(), 3u);
+  EXPECT_NE(output.find("args: --lines 2 --exit 3\r\n"), std::string::npos) << output;
+  const std::string::size_type out2 = output.find("component stdout line 2\r\n");
+  const std::string::size_type err2 = output.find("component stderr line 2\r\n");
+  EXPECT_NE(out2, std::string::npos) << output;
+  EXPECT_NE(err2, std::string::npos) << output;
+  // Written just before the end: still there, and last.
+  const std::string last = "component exiting with 3\r\n";
+  ASSERT_GE(output.size(), last.size());
+  EXPECT_EQ(output.substr(output.size() - last.size()), last) << output;
+  EXPECT_EQ(runner.take_output(), "");
+  EXPECT_EQ(runner.pending(), 0u);
+}
+
+TEST(Runner, AFullChunkWaitsInTheQueueWhole) {
+  Runner runner(component_command("--quiet --lines 0 --flood 65536 --exit 0"));
+  EXPECT_EQ(runner.pending(), 0u);
+  runner.start();
+  EXPECT_EQ(runner.wait(), 0u);
+  EXPECT_EQ(runner.pending(), 1u);
+  EXPECT_EQ(runner.take_output().size(), Runner::kChunkSize);
+  EXPECT_EQ(runner.pending(), 0u);
+  EXPECT_EQ(runner.take_output(), "");
+}
+
+TEST(Runner, LargeOutputArrivesInWholeChunksInOrder) {
+  const std::size_t size = 3 * 1024 * 1024 + 123;
+  Runner runner(
+      component_command("--quiet --lines 0 --flood " + std::to_string(size) + " --exit 0"));
+  runner.start();
+  std::string all;
+  for (const DWORD started = ::GetTickCount(); more(runner, started);) {
+    // Taken slowly, so that full chunks queue up.
+    ::Sleep(50);
+    for (std::size_t queued = runner.pending(); queued > 1; --queued) {
+      const std::string chunk = runner.take_output();
+      ASSERT_EQ(chunk.size(), Runner::kChunkSize);
+      all += chunk;
+    }
+    all += runner.take_output();
+  }
+  ASSERT_EQ(all.size(), size);
+  // The lines follow one another unbroken: flood line 0, 1, 2... from each block's start.
+  std::size_t lines = 0;
+  for (std::size_t at = 0; at < all.size(); ++lines) {
+    const std::size_t end = all.find("\r\n", at);
+    if (end == std::string::npos) break;  // the cut-off end
+    ASSERT_EQ(all.compare(at, 11, "flood line "), 0) << at;
+    at = end + 2;
+  }
+  EXPECT_GT(lines, size / 100);
+}
+
+TEST(Runner, AFolderThatCannotBeEnteredEndsLikeAFailedLaunch) {
+  const CapturedOutput captured;
+  Runner runner(component_command("--exit 0"), "C:\\no\\such\\folder\\");
+  runner.start();
+  EXPECT_TRUE(runner.finished());  // the launch is over when start returns
+  EXPECT_EQ(runner.wait(), 1u);
+  EXPECT_EQ(runner.pending(), 0u);
+  EXPECT_EQ(captured.err().rfind("Bad exec: cannot start ", 0), 0u) << captured.err();
+  EXPECT_NE(captured.err().find("C:\\no\\such\\folder\\"), std::string::npos);
+}
+
+TEST(Runner, StartsTheCommandInTheGivenFolder) {
+  const std::string folder = testing::program_folder();
+  Runner runner("cd", folder);
+  runner.start();
+  EXPECT_EQ(drain(runner), folder.substr(0, folder.size() - 1) + "\r\n");
+}
+
+TEST(Runner, FinishingStopsTheReadingWhileTheCommandRuns) {
+  Runner runner(component_command("--tick 50"));
+  runner.start();
+  for (int i = 0; i < 1000 && runner.pending() == 0; ++i) ::Sleep(10);
+  runner.finish();
+  EXPECT_EQ(runner.wait(), static_cast<std::uint32_t>(STILL_ACTIVE));
+  end_process_tree(::GetCurrentProcessId());
+}
+
+// The command's descendants get only the write end of the pipe: one that
+// outlives the command sees its output vanish with the runner, rather than
+// writing into a pipe it keeps alive itself.
+TEST(Runner, ADescendantThatOutlivesTheCommandDoesNotKeepThePipe) {
+  std::string output;
+  {
+    Runner runner(component_command("--child --tick 50 --end-on-broken-output --exit 0"));
+    runner.start();
+    output = drain(runner);
+  }
+  const std::string::size_type at = output.find("started grandchild ");
+  ASSERT_NE(at, std::string::npos) << output;
+  const DWORD id = static_cast<DWORD>(std::stoul(output.substr(at + 19)));
+  const platform::unique_handle grandchild(::OpenProcess(
+      SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, id));
+  ASSERT_TRUE(grandchild);
+  const bool ended = ::WaitForSingleObject(grandchild.get(), 5000) == WAIT_OBJECT_0;
+  if (!ended) ::TerminateProcess(grandchild.get(), 1);
+  ASSERT_TRUE(ended);
+  DWORD code = 0;
+  ::GetExitCodeProcess(grandchild.get(), &code);
+  EXPECT_EQ(code, 42u);
+}
+
+}  // namespace
+}  // namespace vmrsmgr
