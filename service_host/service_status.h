@@ -1,0 +1,51 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+#include <boost/property_tree/ptree_fwd.hpp>
+#include <boost/thread/mutex.hpp>
+
+#include "service_host/supervision.h"
+
+namespace vmrsmgr {
+
+// The service's status record and the key "mode", which the service's own
+// thread and the control handler share. One mutex makes each change together
+// with the report that follows it one step, never interleaved with the other
+// thread's.
+class ServiceStatus {
+ public:
+  // Hands one record to the service manager; false when it is refused.
+  using Reporter = std::function<bool(const SERVICE_STATUS&)>;
+
+  explicit ServiceStatus(boost::property_tree::ptree& settings);
+
+  // Once the control handler is registered. Until then reports fail.
+  void connect(Reporter reporter);
+  bool connected();
+
+  void set_mode(int mode);
+  // The stop request (-1) also when "mode" is missing or not a number.
+  int mode();
+
+  // The first report carries check point 0, each later one the next number.
+  bool report(DWORD state);
+  bool report_stopped(ServiceExit exit);
+
+  // The control handler's work: a stop while running stores the stop request
+  // and reports stop pending; anything else changes nothing.
+  void on_control(DWORD control);
+
+ private:
+  bool report_locked(DWORD state, ServiceExit exit);
+
+  boost::mutex mutex_;
+  boost::property_tree::ptree& settings_;
+  Reporter reporter_;
+  SERVICE_STATUS record_{};
+  bool reported_ = false;
+};
+
+}  // namespace vmrsmgr

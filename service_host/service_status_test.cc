@@ -1,0 +1,89 @@
+#include "service_host/service_status.h"
+
+#include <vector>
+
+#include <boost/property_tree/ptree.hpp>
+#include <gtest/gtest.h>
+
+#include "settings/keys.h"
+
+namespace vmrsmgr {
+namespace {
+
+class ServiceStatusTest : public ::testing::Test {
+ protected:
+  void connect() {
+    status_.connect([this](const SERVICE_STATUS& record) {
+      reports_.push_back(record);
+      return accept_;
+    });
+  }
+  std::vector<DWORD> states() const {
+    std::vector<DWORD> result;
+    for (const SERVICE_STATUS& r : reports_) result.push_back(r.dwCurrentState);
+    return result;
+  }
+
+  boost::property_tree::ptree settings_;
+  ServiceStatus status_{settings_};
+  std::vector<SERVICE_STATUS> reports_;
+  bool accept_ = true;
+};
+
+TEST_F(ServiceStatusTest, AStopRequestWhileRunningIsStoredAndReported) {
+  connect();
+  status_.set_mode(kModeRun);
+  status_.report(SERVICE_START_PENDING);
+  status_.on_control(SERVICE_CONTROL_STOP);  // lost while starting
+  EXPECT_EQ(status_.mode(), kModeRun);
+  status_.report(SERVICE_RUNNING);
+  status_.on_control(SERVICE_CONTROL_INTERROGATE);
+  status_.on_control(SERVICE_CONTROL_STOP);
+  EXPECT_EQ(status_.mode(), kModeNone);
+  EXPECT_EQ(settings_.get<std::string>(keys::kMode), "-1");
+  status_.report(SERVICE_STOP_PENDING);
+  status_.on_control(SERVICE_CONTROL_STOP);  // no longer running
+  status_.report_stopped(kStoppedCleanly);
+
+  EXPECT_EQ(states(),
+            (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING,
+                                SERVICE_STOP_PENDING, SERVICE_STOPPED}));
+  for (std::size_t i = 0; i < reports_.size(); ++i) {
+    EXPECT_EQ(reports_[i].dwCheckPoint, i);
+    EXPECT_EQ(reports_[i].dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_EQ(reports_[i].dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP));
+    EXPECT_EQ(reports_[i].dwWaitHint, 5000u);
+    EXPECT_EQ(reports_[i].dwWin32ExitCode, 0u);
+  }
+}
+
+TEST_F(ServiceStatusTest, StoppedCarriesTheExitCodes) {
+  connect();
+  status_.report(SERVICE_START_PENDING);
+  EXPECT_TRUE(status_.report_stopped({1066, 3}));
+  ASSERT_EQ(reports_.size(), 2u);
+  EXPECT_EQ(reports_[1].dwWin32ExitCode, 1066u);
+  EXPECT_EQ(reports_[1].dwServiceSpecificExitCode, 3u);
+  EXPECT_EQ(reports_[1].dwCheckPoint, 1u);
+}
+
+TEST_F(ServiceStatusTest, NothingIsReportedBeforeTheHandlerIsRegistered) {
+  EXPECT_FALSE(status_.connected());
+  EXPECT_FALSE(status_.report_stopped(kStoppedOnError));
+  connect();
+  accept_ = false;
+  EXPECT_FALSE(status_.report(SERVICE_START_PENDING));
+  ASSERT_EQ(reports_.size(), 1u);
+  EXPECT_EQ(reports_[0].dwCheckPoint, 0u);  // the refused attempt was the first report
+}
+
+TEST_F(ServiceStatusTest, AModeThatIsNoNumberCountsAsAStopRequest) {
+  EXPECT_EQ(status_.mode(), kModeNone);  // missing
+  settings_.put(keys::kMode, "run");
+  EXPECT_EQ(status_.mode(), kModeNone);
+  status_.set_mode(kModeRun);
+  EXPECT_EQ(status_.mode(), kModeRun);
+}
+
+}  // namespace
+}  // namespace vmrsmgr
