@@ -10,12 +10,14 @@
 //   --child             starts a copy of itself, named grandchild, sharing its
 //                       console and output
 //   --exit CODE         ends with CODE once the lines are out, instead of running
+//   --after MS          waits that long before it ends with --exit
 //   --tick MS           interval of the tick lines while running (1000; 0: none)
 //   --name NAME         shown in the output and in the marker's name (component)
 //   --ignore-interrupt  writes the marker but keeps running
 //   --quiet             prints neither its arguments nor its end
 //   --end-on-broken-output  ends with exit code 42 once its output is gone
 //   --no-args-file      does not read component.args (the grandchild)
+// It writes its arguments to args.NAME beside the program.
 // On a console interrupt it creates the marker file interrupted.NAME beside
 // the program and, unless told to ignore it, ends with exit code 0.
 
@@ -27,7 +29,6 @@
 #include <exception>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,7 @@ struct Options {
   bool child = false;
   bool exit = false;
   int exit_code = 0;
+  int after_ms = 0;
   int tick_ms = 1000;
   std::string name = "component";
   bool ignore_interrupt = false;
@@ -73,10 +75,17 @@ void say(DWORD stream, const std::string& text) {
   }
 }
 
+void write_file(const std::wstring& path, const std::string& text) {
+  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  ::CloseHandle(file);
+}
+
 BOOL WINAPI on_interrupt(DWORD) {
-  const HANDLE marker = ::CreateFileW(g_marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (marker != INVALID_HANDLE_VALUE) ::CloseHandle(marker);
+  write_file(g_marker, "");
   if (!g_ignore_interrupt) g_interrupted = true;
   return TRUE;
 }
@@ -101,6 +110,7 @@ Options parse(const std::vector<std::string>& args) {
       o.exit = true;
       o.exit_code = std::stoi(value());
     }
+    if (a == "--after") o.after_ms = std::stoi(value());
     if (a == "--tick") o.tick_ms = std::stoi(value());
     if (a == "--name") o.name = value();
     if (a == "--ignore-interrupt") o.ignore_interrupt = true;
@@ -147,15 +157,15 @@ void flood(std::uint64_t bytes) {
 int run(const std::vector<std::string>& args) {
   const Options o = parse(args);
   const std::wstring self = own_path();
-  std::wostringstream marker;
-  marker << folder_of(self) << L"interrupted." << std::wstring(o.name.begin(), o.name.end());
-  g_marker = marker.str();
+  const std::wstring name(o.name.begin(), o.name.end());
+  g_marker = folder_of(self) + L"interrupted." + name;
   g_ignore_interrupt = o.ignore_interrupt;
   g_end_on_broken_output = o.end_on_broken_output;
   ::SetConsoleCtrlHandler(on_interrupt, TRUE);
 
   std::string joined;
   for (const std::string& a : args) joined += " " + a;
+  write_file(folder_of(self) + L"args." + name, joined);
   if (!o.quiet) {
     say(STD_OUTPUT_HANDLE,
         o.name + " " + std::to_string(::GetCurrentProcessId()) + " args:" + joined);
@@ -167,11 +177,12 @@ int run(const std::vector<std::string>& args) {
   if (o.child) start_grandchild(self, o);
   if (o.flood > 0) flood(o.flood);
   if (o.exit) {
+    ::Sleep(static_cast<DWORD>(o.after_ms));
     if (!o.quiet) say(STD_OUTPUT_HANDLE, o.name + " exiting with " + std::to_string(o.exit_code));
     return o.exit_code;
   }
   for (int tick = 1; !g_interrupted; ++tick) {
-    const int slices = o.tick_ms > 0 ? o.tick_ms / 10 : 100;
+    const int slices = o.tick_ms > 0 ? std::max(1, o.tick_ms / 10) : 100;
     for (int s = 0; s < slices && !g_interrupted; ++s) ::Sleep(10);
     if (o.tick_ms > 0 && !g_interrupted)
       say(STD_OUTPUT_HANDLE, o.name + " tick " + std::to_string(tick));

@@ -1,0 +1,203 @@
+// The service host under the real service manager of the build's Wine prefix:
+// each test installs a copy of vmrsmgr.exe with test components beside it,
+// drives it through the tool's own commands, and removes what it installed.
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include <boost/filesystem/operations.hpp>
+#include <gtest/gtest.h>
+
+#include "service_host/testing/installation.h"
+
+namespace vmrsmgr::testing {
+namespace {
+
+namespace fs = boost::filesystem;
+
+// Wine runs every service as its own user, whatever the account; this one is
+// known to its local security policy.
+const std::string kCredentials = " --account root --password secret";
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+bool eventually(const std::function<bool()>& condition, DWORD timeout_ms = 15000) {
+  for (const DWORD started = ::GetTickCount(); !condition();) {
+    if (::GetTickCount() - started > timeout_ms) return false;
+    ::Sleep(50);
+  }
+  return true;
+}
+
+// The service process writes its last lines as it ends, after the manager
+// already reports it stopped.
+bool service_processes_ended() {
+  return eventually([] { return processes_named("vmrsmgr.exe").empty(); });
+}
+
+TEST(ServiceRun, FromInstallationToStopAndUninstallation) {
+  Installation installation("road");
+  installation.owns_service("dariri");
+  installation.add_component("dariri\\dariri.exe", "--child --tick 100");
+  installation.write_config("[general]\ndebug = 5\n");
+  const fs::path log = installation.bin() / "log" / "dariri.vmrsmgr.log";
+
+  Outcome result = installation.tool("--install dariri" + kCredentials);
+  ASSERT_EQ(result.exit_code, 0) << result.output;
+  result = installation.tool("--start dariri");
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  EXPECT_TRUE(contains(result.output, "Start Complete\n")) << result.output;
+  result = installation.tool("--status dariri --mode GUI");
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  EXPECT_TRUE(contains(result.output,
+                       "---GUI_TAG_START_JSON---\n"
+                       "{\"service\":\"installed\",\"status\":\"running\"}\n"
+                       "---GUI_TAG_START_JSON---\n"))
+      << result.output;
+  EXPECT_TRUE(eventually([&] { return contains(Installation::read(log), "grandchild tick 2"); }))
+      << Installation::read(log);
+
+  result = installation.tool("--stop dariri");
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  EXPECT_TRUE(contains(result.output, "Stop Complete\n")) << result.output;
+  EXPECT_TRUE(processes_named("dariri.exe").empty());
+  ASSERT_TRUE(service_processes_ended());
+
+  const std::string text = Installation::read(log);
+  const std::string folder = installation.root().string();
+  for (const std::string& line : {
+           std::string(" === starting service vmrsmgr ===\r\n"),
+           std::string(" [debug] ServiceMain starting\r\n"),
+           " [debug] \"" + folder + "\\bin\\..\\dariri\\dariri.exe\" -i -d start\r\n",
+           std::string(" [debug] Service is running\r\n"),
+           std::string(" [trace] output: component "),
+           std::string("args: -i -d start --child --tick 100\r\n"),
+           std::string("component stderr line 3\r\n"),
+           std::string("grandchild stdout line 1\r\n"),
+           std::string(" [debug] Stopping service\r\n"),
+           std::string(" [debug] Service stopped\r\n"),
+       }) {
+    EXPECT_TRUE(contains(text, line)) << line << " not in\n" << text;
+  }
+  // The console interrupt reaches the component and its child.
+  EXPECT_TRUE(fs::exists(installation.root() / "dariri" / "interrupted.component"));
+  EXPECT_TRUE(fs::exists(installation.root() / "dariri" / "interrupted.grandchild"));
+
+  result = installation.tool("--uninstall dariri");
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  EXPECT_TRUE(contains(result.output, "uninstalled successfully")) << result.output;
+}
+
+TEST(ServiceRun, AComponentThatEndsStopsTheServiceWithItsExitCode) {
+  struct Case {
+    int component_exit;
+    DWORD win32_exit;
+    DWORD specific_exit;
+  };
+  for (const Case c : {Case{3, 1066, 3}, Case{0, 0, 0}}) {
+    const std::string code = std::to_string(c.component_exit);
+    Installation installation("ends-with-" + code);
+    installation.owns_service("dariri");
+    installation.add_component("dariri\\dariri.exe", "--exit " + code + " --after 1500");
+    installation.write_config("[general]\ndebug = 5\n");
+    ASSERT_EQ(installation.tool("--install dariri" + kCredentials).exit_code, 0);
+    const Outcome result = installation.tool("--start dariri");
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+
+    const SERVICE_STATUS status = wait_for_service("dariri", SERVICE_STOPPED);
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(status.dwWin32ExitCode, c.win32_exit) << code;
+    EXPECT_EQ(status.dwServiceSpecificExitCode, c.specific_exit) << code;
+    ASSERT_TRUE(service_processes_ended());
+
+    const std::string text = Installation::read(installation.bin() / "log" / "dariri.vmrsmgr.log");
+    const std::string::size_type last = text.find("output: component exiting with " + code);
+    EXPECT_NE(last, std::string::npos) << text;
+    EXPECT_LT(last, text.find(" [debug] Service stopped")) << text;
+    EXPECT_FALSE(contains(text, "Stopping service")) << text;
+    EXPECT_TRUE(processes_named("dariri.exe").empty());
+    EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
+  }
+}
+
+TEST(ServiceRun, TheConfigurationFileSetsFolderLevelAndRotation) {
+  Installation installation("config");
+  installation.owns_service("dariri");
+  installation.add_component("dariri\\dariri.exe", "--tick 10");
+  fs::create_directories(installation.bin() / "elsewhere");
+  installation.write_config(
+      "; logging of the service process\n"
+      "[general]\n"
+      "logdir = elsewhere\n"
+      "rotation_size = 2000\n"
+      "max_logs = 3\n"
+      "debug = 5\n");
+  ASSERT_EQ(installation.tool("--install dariri" + kCredentials).exit_code, 0);
+  ASSERT_EQ(installation.tool("--start dariri").exit_code, 0);
+
+  // Rotation while the component runs: the numbering goes past the maximum.
+  const fs::path folder = installation.bin() / "elsewhere";
+  EXPECT_TRUE(eventually([&] { return fs::exists(folder / "dariri.vmrsmgr.log4"); }));
+  EXPECT_EQ(installation.tool("--stop dariri").exit_code, 0);
+  ASSERT_TRUE(service_processes_ended());
+
+  int logs = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    ++logs;
+    EXPECT_EQ(entry.path().filename().string().rfind("dariri.vmrsmgr.log", 0), 0u);
+    EXPECT_LE(fs::file_size(entry.path()), 2000u);
+  }
+  EXPECT_EQ(logs, 3);
+  EXPECT_TRUE(contains(Installation::read(folder / "dariri.vmrsmgr.log"), " [debug] Service stopped"));
+  EXPECT_FALSE(fs::exists(installation.bin() / "log" / "dariri.vmrsmgr.log"));
+  EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
+}
+
+TEST(ServiceRun, ABadConfigurationFileFailsTheStartAtOnce) {
+  Installation installation("bad-config");
+  installation.owns_service("dariri");
+  installation.add_component("dariri\\dariri.exe");
+  installation.write_config("[general]\nthis line has no equals sign\n");
+  ASSERT_EQ(installation.tool("--install dariri" + kCredentials).exit_code, 0);
+
+  const Outcome result = installation.tool("--start dariri");
+  EXPECT_EQ(result.exit_code, 1) << result.output;
+  EXPECT_TRUE(contains(result.output, "Service Starting error\n")) << result.output;
+  EXPECT_EQ(wait_for_service("dariri", SERVICE_STOPPED).dwCurrentState,
+            static_cast<DWORD>(SERVICE_STOPPED));
+  ASSERT_TRUE(service_processes_ended());
+  EXPECT_FALSE(fs::exists(installation.root() / "dariri" / "args.component"));  // never launched
+  EXPECT_FALSE(fs::exists(installation.bin() / "log" / "dariri.vmrsmgr.log"));
+  EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
+}
+
+TEST(ServiceRun, TheControlComponentRunsForItsZpc) {
+  Installation installation("control");
+  installation.owns_service("reduze-PROD");
+  installation.add_component("tavrin\\reduze.exe");
+  ASSERT_EQ(installation.tool("--install reduze --zpc PROD" + kCredentials).exit_code, 0);
+  Outcome result = installation.tool("--start reduze-PROD");
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  result = installation.tool("--status reduze --zpc PROD --mode GUI");
+  EXPECT_TRUE(contains(result.output, "{\"service\":\"installed\",\"status\":\"running\"}"))
+      << result.output;
+  const fs::path args = installation.root() / "tavrin" / "args.component";
+  EXPECT_TRUE(eventually([&] { return fs::exists(args); }));
+  EXPECT_EQ(Installation::read(args), " -D start -d PROD");
+  EXPECT_EQ(installation.tool("--stop reduze-PROD").exit_code, 0);
+  ASSERT_TRUE(service_processes_ended());
+  EXPECT_TRUE(processes_named("reduze.exe").empty());
+
+  // Without a configuration file the level is 0: only the starting line.
+  const std::string text = Installation::read(installation.bin() / "log" / "reduze-PROD.vmrsmgr.log");
+  EXPECT_TRUE(contains(text, " === starting service vmrsmgr ===\r\n")) << text;
+  EXPECT_FALSE(contains(text, "[debug]")) << text;
+  EXPECT_EQ(installation.tool("--uninstall reduze --zpc PROD").exit_code, 0);
+}
+
+}  // namespace
+}  // namespace vmrsmgr::testing
