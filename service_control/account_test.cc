@@ -37,13 +37,5 @@ TEST(TryServiceLogon, SplitsTheAccountAtItsFirstBackslash) {
   }
 }
 
-TEST(TryServiceLogon, GivesTheRefusalsCode) {
-  FakeSystemApi api;
-  api.errors["LogonUserW"] = ERROR_LOGON_TYPE_NOT_GRANTED;
-  const LogonAnswer answer = try_service_logon(api, "alice", "pw");
-  EXPECT_FALSE(answer.accepted);
-  EXPECT_EQ(answer.error, static_cast<DWORD>(ERROR_LOGON_TYPE_NOT_GRANTED));
-}
-
 }  // namespace
 }  // namespace vmrsmgr

@@ -112,6 +112,7 @@ TEST(InstallService, EachFailureHasItsMessageStreamAndResult) {
   const std::string installed = "Service has been installed\n";
   const std::string secured = installed + "Security Information has been updated\n";
   const std::string granted = secured + "Policy 'Log on as a service' has been taken\n";
+  const std::string refused = std::string(kLogonRefused) + "\n";
   const struct {
     const char* name;
     std::map<std::string, DWORD> errors;
@@ -120,98 +121,35 @@ TEST(InstallService, EachFailureHasItsMessageStreamAndResult) {
     int code;
     bool ended_process;
   } cases[] = {
-      {"logon refused",
-       {{"LogonUserW", ERROR_LOGON_FAILURE}},
-       {},
-       "",
-       std::string(kLogonRefused) + "\n",
-       20,
-       false},
+      // clang-format off
+      {"logon refused", {{"LogonUserW", ERROR_LOGON_FAILURE}}, {}, "", refused, 20, false},
       // Refused only for the right that the installation grants.
-      {"logon type not granted",
-       {{"LogonUserW", ERROR_LOGON_TYPE_NOT_GRANTED}},
-       {},
-       granted,
-       "",
-       0,
-       false},
-      {"manager not opened",
-       {{"OpenSCManagerW", ERROR_ACCESS_DENIED}},
-       {},
-       "",
-       "Open Service manager failed: 5\n",
-       1,
-       false},
-      {"service exists",
-       {{"CreateServiceW", ERROR_SERVICE_EXISTS}},
-       {},
-       error_report(ERROR_SERVICE_EXISTS),
-       "Create Service failed\n",
-       1,
-       false},
-      {"description refused",
-       {{"ChangeServiceConfig2W", ERROR_ACCESS_DENIED}},
-       {},
-       granted,
-       "",
-       0,
-       false},
+      {"logon type not granted", {{"LogonUserW", ERROR_LOGON_TYPE_NOT_GRANTED}}, {}, granted, "",
+       0, false},
+      {"manager not opened", {{"OpenSCManagerW", ERROR_ACCESS_DENIED}}, {}, "",
+       "Open Service manager failed: 5\n", 1, false},
+      {"service exists", {{"CreateServiceW", ERROR_SERVICE_EXISTS}}, {},
+       error_report(ERROR_SERVICE_EXISTS), "Create Service failed\n", 1, false},
+      {"description refused", {{"ChangeServiceConfig2W", ERROR_ACCESS_DENIED}}, {}, granted, "",
+       0, false},
       {"access string refused",
-       {{"ConvertStringSecurityDescriptorToSecurityDescriptorW", ERROR_INVALID_PARAMETER}},
-       {},
-       installed + error_report(ERROR_INVALID_PARAMETER),
-       "",
-       1,
-       false},
-      {"access list refused",
-       {{"SetServiceObjectSecurity", ERROR_ACCESS_DENIED}},
-       {},
-       installed + "Security Information has not been updated\n",
-       "",
-       1,
-       false},
-      {"policy not opened",
-       {},
-       {{"LsaOpenPolicy", kStatusAccessDenied}},
-       secured + error_report(ERROR_ACCESS_DENIED),
-       "",
-       1,
-       false},
-      {"account unknown",
-       {},
-       {{"LsaLookupNames2", kStatusNoneMapped}},
-       secured + error_report(ERROR_NONE_MAPPED),
-       "",
-       1,
-       true},
-      {"account partly mapped",
-       {},
-       {{"LsaLookupNames2", kStatusSomeNotMapped}},
-       secured + error_report(::LsaNtStatusToWinError(kStatusSomeNotMapped)),
-       "",
-       1,
-       true},
-      {"lookup refused",
-       {},
-       {{"LsaLookupNames2", kStatusAccessDenied}},
-       secured + error_report(ERROR_ACCESS_DENIED),
-       "",
-       1,
-       true},
-      {"right refused",
-       {},
-       {{"LsaAddAccountRights", kStatusAccessDenied}},
-       secured + "Policy 'Log on as a service' has not been taken\n",
-       "",
-       1,
-       false},
-      {"policy not closed",
-       {},
-       {{"LsaClose", kStatusInvalidHandle}},
-       granted + error_report(ERROR_INVALID_HANDLE),
-       "",
-       1,
-       false},
+       {{"ConvertStringSecurityDescriptorToSecurityDescriptorW", ERROR_INVALID_PARAMETER}}, {},
+       installed + error_report(ERROR_INVALID_PARAMETER), "", 1, false},
+      {"access list refused", {{"SetServiceObjectSecurity", ERROR_ACCESS_DENIED}}, {},
+       installed + "Security Information has not been updated\n", "", 1, false},
+      {"policy not opened", {}, {{"LsaOpenPolicy", kStatusAccessDenied}},
+       secured + error_report(ERROR_ACCESS_DENIED), "", 1, false},
+      {"account unknown", {}, {{"LsaLookupNames2", kStatusNoneMapped}},
+       secured + error_report(ERROR_NONE_MAPPED), "", 1, true},
+      {"account partly mapped", {}, {{"LsaLookupNames2", kStatusSomeNotMapped}},
+       secured + error_report(::LsaNtStatusToWinError(kStatusSomeNotMapped)), "", 1, true},
+      {"lookup refused", {}, {{"LsaLookupNames2", kStatusAccessDenied}},
+       secured + error_report(ERROR_ACCESS_DENIED), "", 1, true},
+      {"right refused", {}, {{"LsaAddAccountRights", kStatusAccessDenied}},
+       secured + "Policy 'Log on as a service' has not been taken\n", "", 1, false},
+      {"policy not closed", {}, {{"LsaClose", kStatusInvalidHandle}},
+       granted + error_report(ERROR_INVALID_HANDLE), "", 1, false},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -234,11 +172,6 @@ TEST(ExecutablePath, KeepsPathsOfAnyLength) {
     api.module_path = L"C:\\" + std::wstring(length, L'a') + L"\\vmrsmgr.exe";
     EXPECT_EQ(executable_path(api), api.module_path) << length;
   }
-}
-
-TEST(ServiceCommandLine, QuotesThePathAndNamesTheService) {
-  EXPECT_EQ(service_command_line(L"C:\\Program Files\\Tools\\vmrsmgr.exe", "reduze-PROD"),
-            L"\"C:\\Program Files\\Tools\\vmrsmgr.exe\" -s reduze-PROD");
 }
 
 }  // namespace
