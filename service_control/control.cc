@@ -40,6 +40,23 @@ int report_not_opened() {
   return 1;
 }
 
+// What a stop request's answer means for the operation that sent it.
+enum class StopAnswer {
+  kWait,        // the service is stopping: wait for it
+  kNotRunning,  // nothing to stop
+  kFailed,      // the service was not stopped
+};
+
+StopAnswer classify_stop(bool accepted, DWORD error, DWORD state) {
+  if (accepted) return StopAnswer::kWait;
+  if (error == ERROR_SERVICE_NOT_ACTIVE) return StopAnswer::kNotRunning;
+  // Already stopping on another request: the stop is under way.
+  if (error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL && state == SERVICE_STOP_PENDING) {
+    return StopAnswer::kWait;
+  }
+  return StopAnswer::kFailed;
+}
+
 // The texts of the two operations that stop a service.
 struct StopTexts {
   const char* progress;
@@ -91,16 +108,6 @@ StateReport describe_state(DWORD state) {
     default:
       return {1, "Dariri service has unknown status " + std::to_string(state)};
   }
-}
-
-StopAnswer classify_stop(bool accepted, DWORD error, DWORD state) {
-  if (accepted) return StopAnswer::kWait;
-  if (error == ERROR_SERVICE_NOT_ACTIVE) return StopAnswer::kNotRunning;
-  // Already stopping on another request: the stop is under way.
-  if (error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL && state == SERVICE_STOP_PENDING) {
-    return StopAnswer::kWait;
-  }
-  return StopAnswer::kFailed;
 }
 
 WaitResult wait_while_pending(SystemApi& api, SC_HANDLE service, SERVICE_STATUS status,

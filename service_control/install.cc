@@ -24,8 +24,8 @@ constexpr const wchar_t* kServiceAccess =
 
 constexpr ULONG kLookupIsolatedAsLocal = 0x80000000;
 
-// Larger than any path Windows can give, so a misbehaving call cannot make
-// the buffer grow forever.
+// Windows paths have at most 32767 characters; the bound keeps a misbehaving
+// call from growing the buffer forever.
 constexpr DWORD kLongestPath = 65536;
 
 LSA_UNICODE_STRING lsa_string(std::wstring& text) {
@@ -85,17 +85,17 @@ int grant_service_logon(SystemApi& api, const std::wstring& account) {
 }  // namespace
 
 std::wstring executable_path(SystemApi& api) {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const auto size = static_cast<DWORD>(path.size());
+  std::wstring path;
+  for (DWORD size = MAX_PATH; size <= kLongestPath; size *= 2) {
+    path.resize(size);
     const DWORD length = api.module_file_name(path.data(), size);
     // A path that filled the whole buffer may have been cut.
-    if (length < size || size >= kLongestPath) {
-      path.resize(length < size ? length : 0);
+    if (length < size) {
+      path.resize(length);
       return path;
     }
-    path.resize(path.size() * 2);
   }
+  return {};
 }
 
 std::wstring service_command_line(const std::wstring& executable, const std::string& service_name) {

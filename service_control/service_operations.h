@@ -39,14 +39,6 @@ struct StateReport {
 };
 StateReport describe_state(DWORD state);
 
-// What a stop request's answer means for the operation that sent it.
-enum class StopAnswer {
-  kWait,        // the service is stopping: wait for it
-  kNotRunning,  // nothing to stop
-  kFailed,      // the service was not stopped
-};
-StopAnswer classify_stop(bool accepted, DWORD error, DWORD state);
-
 // A service is given up on when its check point has not moved for the
 // longer of its wait hint and this.
 inline constexpr std::uint64_t kMinimumPendingWait = 30000;
