@@ -18,6 +18,10 @@ expect() {
   code=$?
   # The C runtime writes \r\n on pipes.
   local got_out got_err
+  if grep -q $'\r\r' "$out" "$err"; then
+    failures=$((failures + 1))
+    echo "FAIL $name: a line ends in CR CR LF"
+  fi
   got_out=$(tr -d '\r' <"$out")
   got_err=$(tr -d '\r' <"$err")
   rm -f "$out" "$err"
@@ -53,7 +57,7 @@ account_missing='Error: argument account must be set for service installation '
 password_missing='Error: argument password must be set for service installation '
 not_installed='Cannot connect to Service
 1060
-The specified service does not exist as an installed service.'
+Service does not exist.'  # Wine's text for 1060
 gui_not_installed='---GUI_TAG_START_JSON---
 {"service":"not installed or error during checking","status":"stopped"}
 ---GUI_TAG_START_JSON---'
