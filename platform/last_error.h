@@ -6,7 +6,7 @@
 
 namespace vmrsmgr::platform {
 
-// The system's message text for an error code, with its own line end; empty
+// The system's message text for an error code, ending in "\n"; empty
 // when the system has none.
 std::string system_message(std::uint32_t code);
 

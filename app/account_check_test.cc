@@ -1,0 +1,48 @@
+#include <string>
+
+#include <boost/property_tree/ptree.hpp>
+#include <gtest/gtest.h>
+
+#include "app/account_check.h"
+#include "service_control/account.h"
+#include "service_control/testing/fake_system_api.h"
+#include "settings/keys.h"
+#include "tests/capture.h"
+
+namespace vmrsmgr {
+namespace {
+
+TEST(CheckAccount, AnswersForEachLogonOutcome) {
+  const std::string refused = std::string(kLogonRefused) + "\n";
+  const struct {
+    const char* name;
+    const char* account;
+    DWORD logon_error;
+    const char* out;
+    std::string err;
+    int code;
+  } cases[] = {
+      {"local system", "", 0, "Used Local System username\n", "", 0},
+      {"accepted", "CORP\\alice", 0, "Correct username and password supplied.\n", "", 0},
+      {"wrong password", "CORP\\alice", ERROR_LOGON_FAILURE, "", refused, 1},
+      // Unlike the installation, the check does not grant the right it lacks.
+      {"right missing", "CORP\\alice", ERROR_LOGON_TYPE_NOT_GRANTED, "", refused, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::FakeSystemApi api;
+    if (c.logon_error != 0) api.errors["LogonUserW"] = c.logon_error;
+    boost::property_tree::ptree settings;
+    settings.put(keys::kAccount, c.account);
+    settings.put(keys::kPassword, "secret");
+    const CapturedOutput captured;
+    EXPECT_EQ(check_account(settings, api), c.code);
+    EXPECT_EQ(captured.out(), c.out);
+    EXPECT_EQ(captured.err(), c.err);
+    EXPECT_EQ(api.called("LogonUserW"), *c.account != '\0');
+    EXPECT_EQ(api.held(), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace vmrsmgr

@@ -1,0 +1,47 @@
+#include "app/program.h"
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
+
+#include "tests/capture.h"
+
+namespace vmrsmgr {
+namespace {
+
+namespace fs = boost::filesystem;
+
+// main makes the program's own folder current; these tests put it back.
+class RunProgram : public ::testing::Test {
+ protected:
+  void TearDown() override { fs::current_path(saved_); }
+  const fs::path saved_ = fs::current_path();
+};
+
+TEST_F(RunProgram, MakesTheProgramsFolderCurrent) {
+  const fs::path folder = fs::temp_directory_path();
+  const std::string program = (folder / "vmrsmgr.exe").string();
+  const char* argv[] = {program.c_str(), "--version"};
+  const CapturedOutput out;
+  EXPECT_EQ(run_program(2, argv), 1);
+  EXPECT_TRUE(fs::equivalent(fs::current_path(), folder));
+  EXPECT_EQ(out.out(), "vmrsmgr version 1.0.0\n");
+}
+
+TEST_F(RunProgram, BareProgramNameKeepsTheCurrentFolder) {
+  const char* argv[] = {"vmrsmgr.exe", "--version"};
+  const CapturedOutput out;
+  EXPECT_EQ(run_program(2, argv), 1);
+  EXPECT_EQ(fs::current_path(), saved_);
+}
+
+TEST_F(RunProgram, AFolderThatCannotBeEnteredEndsWithAnError) {
+  const char* argv[] = {"Z:\\no\\such\\folder\\vmrsmgr.exe", "--version"};
+  const CapturedOutput out;
+  EXPECT_EQ(run_program(2, argv), 1);
+  EXPECT_EQ(out.out(), "");  // nothing ran
+  EXPECT_EQ(out.err().rfind("Error: ", 0), 0u) << out.err();
+  EXPECT_EQ(fs::current_path(), saved_);
+}
+
+}  // namespace
+}  // namespace vmrsmgr

@@ -1,0 +1,201 @@
+#include <algorithm>
+#include <iostream>
+
+#include <boost/property_tree/ptree.hpp>
+
+#include "platform/text.h"
+#include "service_control/service_operations.h"
+#include "settings/keys.h"
+
+namespace vmrsmgr {
+namespace {
+
+constexpr DWORD kUninstallAccess = DELETE | WRITE_DAC | SERVICE_STOP | SERVICE_QUERY_STATUS;
+constexpr DWORD kStartAccess = SERVICE_START | SERVICE_QUERY_STATUS;
+constexpr DWORD kStopAccess = SERVICE_STOP | SERVICE_QUERY_STATUS;
+
+std::wstring service_name(const boost::property_tree::ptree& settings) {
+  return platform::to_wide(settings.get<std::string>(keys::kServiceName, keys::kUndef));
+}
+
+// A service opened with the given rights; the manager is not checked, as
+// opening the service through a missing manager fails all the same.
+struct OpenedService {
+  ServiceHandle manager;
+  ServiceHandle service;
+};
+
+OpenedService open_service(const boost::property_tree::ptree& settings, SystemApi& api,
+                           DWORD access) {
+  ServiceHandle manager(api.open_sc_manager(SC_MANAGER_CONNECT), {&api});
+  ServiceHandle service(api.open_service(manager.get(), service_name(settings).c_str(), access),
+                        {&api});
+  return {std::move(manager), std::move(service)};
+}
+
+int report_not_opened() {
+  const DWORD error = last_error();
+  std::cout << "Cannot connect to Service" << std::endl;
+  print_error(error);
+  return 1;
+}
+
+// What a stop request's answer means for the operation that sent it.
+enum class StopAnswer {
+  kWait,        // the service is stopping: wait for it
+  kNotRunning,  // nothing to stop
+  kFailed,      // the service was not stopped
+};
+
+StopAnswer classify_stop(bool accepted, DWORD error, DWORD state) {
+  if (accepted) return StopAnswer::kWait;
+  if (error == ERROR_SERVICE_NOT_ACTIVE) return StopAnswer::kNotRunning;
+  // Already stopping on another request: the stop is under way.
+  if (error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL && state == SERVICE_STOP_PENDING) {
+    return StopAnswer::kWait;
+  }
+  return StopAnswer::kFailed;
+}
+
+// The texts of the two operations that stop a service.
+struct StopTexts {
+  const char* progress;
+  const char* done;
+  const char* failed;
+  DWORD interval;
+};
+
+// Sends the stop control and waits for the service to stop. 0 when it has
+// stopped or was not running; 1, with the report written, otherwise.
+int stop_and_wait(SystemApi& api, SC_HANDLE service, const StopTexts& texts) {
+  SERVICE_STATUS status{};
+  const bool accepted = api.control_service(service, SERVICE_CONTROL_STOP, &status) != FALSE;
+  const DWORD error = accepted ? ERROR_SUCCESS : last_error();
+  switch (classify_stop(accepted, error, status.dwCurrentState)) {
+    case StopAnswer::kNotRunning:
+      return 0;
+    case StopAnswer::kFailed:
+      std::cout << texts.failed << std::endl;
+      print_error(error);
+      return 1;
+    case StopAnswer::kWait:
+      break;
+  }
+  std::cout << texts.progress;
+  const WaitResult waited =
+      wait_while_pending(api, service, status, SERVICE_STOP_PENDING, texts.interval);
+  if (waited.status.dwCurrentState != SERVICE_STOPPED) {
+    std::cout << texts.failed << std::endl;
+    print_error(waited.error);
+    return 1;
+  }
+  std::cout << std::endl << texts.done << std::endl;
+  return 0;
+}
+
+}  // namespace
+
+StateReport describe_state(DWORD state) {
+  switch (state) {
+    case SERVICE_RUNNING:
+      return {0, "Dariri service is running"};
+    case SERVICE_STOPPED:
+      return {10, "Dariri service is not running"};
+    case SERVICE_STOP_PENDING:
+      return {3, "Dariri service is stopping"};
+    case SERVICE_START_PENDING:
+      return {2, "Dariri service is starting"};
+    default:
+      return {1, "Dariri service has unknown status " + std::to_string(state)};
+  }
+}
+
+WaitResult wait_while_pending(SystemApi& api, SC_HANDLE service, SERVICE_STATUS status,
+                              DWORD pending, DWORD interval) {
+  DWORD checkpoint = status.dwCheckPoint;
+  std::uint64_t progress_at = api.tick_count();
+  for (bool first = true;; first = false) {
+    if (!first) std::cout << '.' << std::flush;
+    api.sleep(interval);
+    SERVICE_STATUS queried{};
+    if (!api.query_service_status(service, &queried)) return {status, last_error()};
+    status = queried;
+    if (status.dwCurrentState != pending) return {status, ERROR_SUCCESS};
+
+    const std::uint64_t now = api.tick_count();
+    if (status.dwCheckPoint != checkpoint) {
+      checkpoint = status.dwCheckPoint;
+      progress_at = now;
+    } else if (now - progress_at >=
+               std::max<std::uint64_t>(status.dwWaitHint, kMinimumPendingWait)) {
+      return {status, ERROR_SERVICE_REQUEST_TIMEOUT};
+    }
+  }
+}
+
+int uninstall_service(const boost::property_tree::ptree& settings, SystemApi& api) {
+  const OpenedService opened = open_service(settings, api, kUninstallAccess);
+  if (!opened.service) return report_not_opened();
+
+  if (stop_and_wait(api, opened.service.get(),
+                    {"Stopping Service", "Service Stoped", "Service Stoping error", 500}) != 0) {
+    return 1;
+  }
+  if (!api.delete_service(opened.service.get())) {
+    const DWORD error = last_error();
+    std::cout << "Service Uninstalling error" << std::endl;
+    print_error(error);
+    return 1;
+  }
+  std::cout << "Dariri service uninstalled successfully." << std::endl;
+  return 0;
+}
+
+int start_service(const boost::property_tree::ptree& settings, SystemApi& api) {
+  const ServiceHandle manager(api.open_sc_manager(SC_MANAGER_CONNECT), {&api});
+  if (!manager) {
+    const DWORD error = last_error();
+    std::cout << "Cannot connect to Service manager " << std::endl;
+    print_error(error);
+    return 1;
+  }
+  const ServiceHandle service(
+      api.open_service(manager.get(), service_name(settings).c_str(), kStartAccess), {&api});
+  if (!service) return report_not_opened();
+  if (!api.start_service(service.get())) {
+    const DWORD error = last_error();
+    std::cout << "Service Starting error" << std::endl;
+    print_error(error);
+    return 1;
+  }
+
+  std::cout << "Starting Dariri service";
+  const WaitResult waited =
+      wait_while_pending(api, service.get(), SERVICE_STATUS{}, SERVICE_START_PENDING, 100);
+  std::cout << std::endl;
+  if (waited.status.dwCurrentState != SERVICE_RUNNING) {
+    std::cout << "Service Starting error" << std::endl;
+    return 1;
+  }
+  std::cout << "Start Complete" << std::endl;
+  return 0;
+}
+
+int stop_service(const boost::property_tree::ptree& settings, SystemApi& api) {
+  const OpenedService opened = open_service(settings, api, kStopAccess);
+  if (!opened.service) return report_not_opened();
+  return stop_and_wait(api, opened.service.get(),
+                       {"Stopping Dariri service", "Stop Complete", "Service stoping error", 100});
+}
+
+int service_status(const boost::property_tree::ptree& settings, SystemApi& api) {
+  const OpenedService opened = open_service(settings, api, SERVICE_QUERY_STATUS);
+  if (!opened.service) return report_not_opened();
+  SERVICE_STATUS status{};
+  const bool queried = api.query_service_status(opened.service.get(), &status) != FALSE;
+  const StateReport report = describe_state(queried ? status.dwCurrentState : 0);
+  std::cout << report.message << std::endl;
+  return report.code;
+}
+
+}  // namespace vmrsmgr

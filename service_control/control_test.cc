@@ -1,0 +1,214 @@
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <boost/property_tree/ptree.hpp>
+#include <gtest/gtest.h>
+
+#include "service_control/service_operations.h"
+#include "service_control/testing/fake_system_api.h"
+#include "settings/keys.h"
+#include "tests/capture.h"
+
+namespace vmrsmgr {
+namespace {
+
+using testing::error_report;
+using testing::FakeSystemApi;
+using Operation = int (*)(const boost::property_tree::ptree&, SystemApi&);
+
+SERVICE_STATUS state(DWORD current, DWORD checkpoint = 0, DWORD wait_hint = 0) {
+  return {SERVICE_WIN32_OWN_PROCESS, current, 0, 0, 0, checkpoint, wait_hint};
+}
+
+std::string dots(std::size_t count) { return std::string(count, '.'); }
+
+// Runs an operation on the service devidori: its messages still say Dariri.
+int run(FakeSystemApi& api, Operation operation, std::string& out) {
+  boost::property_tree::ptree settings;
+  settings.put(keys::kServiceName, "devidori");
+  const CapturedOutput captured;
+  const int code = operation(settings, api);
+  out = captured.out();
+  EXPECT_EQ(captured.err(), "");
+  EXPECT_EQ(api.held(), 0u) << "handles left open";
+  return code;
+}
+
+TEST(DescribeState, GivesCodeAndMessageOfEachState) {
+  const struct {
+    DWORD state;
+    int code;
+    const char* message;
+  } cases[] = {
+      {SERVICE_RUNNING, 0, "Dariri service is running"},
+      {SERVICE_STOPPED, 10, "Dariri service is not running"},
+      {SERVICE_STOP_PENDING, 3, "Dariri service is stopping"},
+      {SERVICE_START_PENDING, 2, "Dariri service is starting"},
+      {SERVICE_PAUSED, 1, "Dariri service has unknown status 7"},
+      {0, 1, "Dariri service has unknown status 0"},
+  };
+  for (const auto& c : cases) {
+    const StateReport report = describe_state(c.state);
+    EXPECT_EQ(report.code, c.code) << c.state;
+    EXPECT_EQ(report.message, c.message);
+  }
+}
+
+struct Scenario {
+  const char* name;
+  Operation operation;
+  std::map<std::string, DWORD> errors;
+  SERVICE_STATUS control_answer;
+  std::deque<SERVICE_STATUS> states;
+  std::string out;
+  int code;
+  bool deletes;
+};
+
+TEST(ServiceControl, MessagesAndResultsOfEachPath) {
+  const SERVICE_STATUS stopping = state(SERVICE_STOP_PENDING, 1, 3000);
+  const std::map<std::string, DWORD> none;
+  const SERVICE_STATUS stopped = state(SERVICE_STOPPED);
+  const SERVICE_STATUS running = state(SERVICE_RUNNING);
+  const std::string missing =
+      "Cannot connect to Service\n" + error_report(ERROR_SERVICE_DOES_NOT_EXIST);
+  const std::map<std::string, DWORD> not_installed{{"OpenServiceW", ERROR_SERVICE_DOES_NOT_EXIST}};
+  const std::map<std::string, DWORD> not_active{{"ControlService", ERROR_SERVICE_NOT_ACTIVE}};
+  const std::map<std::string, DWORD> cannot_accept{
+      {"ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL}};
+  const std::map<std::string, DWORD> stop_denied{{"ControlService", ERROR_ACCESS_DENIED}};
+  const std::string timeout = error_report(ERROR_SERVICE_REQUEST_TIMEOUT);
+  // clang-format off
+  const Scenario scenarios[] = {
+      {"status paused", service_status, none, {}, {state(SERVICE_PAUSED)},
+       "Dariri service has unknown status 7\n", 1, false},
+      {"status query failed", service_status, {{"QueryServiceStatus", ERROR_ACCESS_DENIED}}, {},
+       {running}, "Dariri service has unknown status 0\n", 1, false},
+      {"status not installed", service_status, not_installed, {}, {running}, missing, 1, false},
+      {"status without manager", service_status, {{"OpenSCManagerW", ERROR_ACCESS_DENIED}}, {},
+       {running}, "Cannot connect to Service\n" + error_report(ERROR_INVALID_HANDLE), 1, false},
+
+      {"start", start_service, none, {},
+       {state(SERVICE_START_PENDING, 1), state(SERVICE_START_PENDING, 2), running},
+       "Starting Dariri service..\nStart Complete\n", 0, false},
+      {"start without manager", start_service, {{"OpenSCManagerW", ERROR_ACCESS_DENIED}}, {}, {},
+       "Cannot connect to Service manager \n" + error_report(ERROR_ACCESS_DENIED), 1, false},
+      {"start not installed", start_service, not_installed, {}, {}, missing, 1, false},
+      {"start refused", start_service, {{"StartServiceW", ERROR_SERVICE_ALREADY_RUNNING}}, {}, {},
+       "Service Starting error\n" + error_report(ERROR_SERVICE_ALREADY_RUNNING), 1, false},
+      {"start ended during start", start_service, none, {},
+       {state(SERVICE_START_PENDING, 1), stopped},
+       "Starting Dariri service.\nService Starting error\n", 1, false},
+      {"start query failed", start_service, {{"QueryServiceStatus", ERROR_INVALID_HANDLE}}, {}, {},
+       "Starting Dariri service\nService Starting error\n", 1, false},
+      // Check point 1 first seen at 100 ms, given up 30 s later.
+      {"start stuck", start_service, none, {}, {state(SERVICE_START_PENDING, 1)},
+       "Starting Dariri service" + dots(300) + "\nService Starting error\n", 1, false},
+
+      {"stop", stop_service, none, stopping, {state(SERVICE_STOP_PENDING, 2), stopped},
+       "Stopping Dariri service.\nStop Complete\n", 0, false},
+      {"stop not running", stop_service, not_active, stopped, {}, "", 0, false},
+      {"stop already stopping", stop_service, cannot_accept, stopping, {stopped},
+       "Stopping Dariri service\nStop Complete\n", 0, false},
+      {"stop while starting", stop_service, cannot_accept, state(SERVICE_START_PENDING), {},
+       "Service stoping error\n" + error_report(ERROR_SERVICE_CANNOT_ACCEPT_CTRL), 1, false},
+      {"stop refused", stop_service, stop_denied, running, {},
+       "Service stoping error\n" + error_report(ERROR_ACCESS_DENIED), 1, false},
+      {"stop query failed", stop_service, {{"QueryServiceStatus", ERROR_INVALID_HANDLE}}, stopping,
+       {}, "Stopping Dariri serviceService stoping error\n" + error_report(ERROR_INVALID_HANDLE), 1,
+       false},
+      // Check point 1 already came with the control's answer at 0 ms.
+      {"stop stuck", stop_service, none, stopping, {stopping},
+       "Stopping Dariri service" + dots(299) + "Service stoping error\n" + timeout, 1, false},
+      {"stop not installed", stop_service, not_installed, {}, {}, missing, 1, false},
+
+      {"uninstall stopped", uninstall_service, not_active, stopped, {},
+       "Dariri service uninstalled successfully.\n", 0, true},
+      {"uninstall running", uninstall_service, none, stopping,
+       {state(SERVICE_STOP_PENDING, 2), stopped},
+       "Stopping Service.\nService Stoped\nDariri service uninstalled successfully.\n", 0, true},
+      {"uninstall stop refused", uninstall_service, stop_denied, running, {},
+       "Service Stoping error\n" + error_report(ERROR_ACCESS_DENIED), 1, false},
+      {"uninstall stuck", uninstall_service, none, stopping, {stopping},
+       "Stopping Service" + dots(59) + "Service Stoping error\n" + timeout, 1, false},
+      {"uninstall delete refused", uninstall_service,
+       {{"ControlService", ERROR_SERVICE_NOT_ACTIVE},
+        {"DeleteService", ERROR_SERVICE_MARKED_FOR_DELETE}}, stopped, {},
+       "Service Uninstalling error\n" + error_report(ERROR_SERVICE_MARKED_FOR_DELETE), 1, true},
+      {"uninstall not installed", uninstall_service, not_installed, {}, {}, missing, 1, false},
+  };
+  // clang-format on
+  for (const Scenario& s : scenarios) {
+    SCOPED_TRACE(s.name);
+    FakeSystemApi api;
+    api.errors = s.errors;
+    api.control_answer = s.control_answer;
+    if (!s.states.empty()) api.states = s.states;
+    std::string out;
+    EXPECT_EQ(run(api, s.operation, out), s.code);
+    EXPECT_EQ(out, s.out);
+    EXPECT_EQ(api.called("DeleteService"), s.deletes);
+  }
+}
+
+TEST(ServiceControl, OpensWithTheRightsAndPollsAtTheIntervalOfEachOperation) {
+  const struct {
+    const char* name;
+    Operation operation;
+    DWORD service_access, interval;
+  } cases[] = {
+      {"uninstall", uninstall_service, 0x50024, 500},
+      {"start", start_service, 0x14, 100},
+      {"stop", stop_service, 0x24, 100},
+      {"status", service_status, 0x4, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystemApi api;
+    api.states = {state(SERVICE_START_PENDING, 1), state(SERVICE_STOP_PENDING, 1),
+                  state(SERVICE_STOPPED)};
+    std::string out;
+    run(api, c.operation, out);
+    EXPECT_EQ(api.access, (std::vector<DWORD>{SC_MANAGER_CONNECT, c.service_access}));
+    const std::vector<DWORD> polls(c.interval == 0 ? 0 : api.sleeps.size(), c.interval);
+    EXPECT_EQ(api.sleeps, polls);
+  }
+}
+
+TEST(WaitWhilePending, GivesUpOnlyWhenTheCheckPointStalls) {
+  const struct {
+    const char* name;
+    std::deque<SERVICE_STATUS> states;
+    DWORD final_state;
+    std::uint64_t elapsed;
+  } cases[] = {
+      // A long wait hint extends the patience beyond 30 s.
+      {"long hint", {state(SERVICE_STOP_PENDING, 1, 60000)}, SERVICE_STOP_PENDING, 60000},
+      {"short hint", {state(SERVICE_STOP_PENDING, 1, 500)}, SERVICE_STOP_PENDING, 30000},
+      // Progress restarts the clock: 20 s at one check point, then 20 s at the next.
+      {"progress",
+       [] {
+         std::deque<SERVICE_STATUS> states(200, state(SERVICE_STOP_PENDING, 1));
+         states.insert(states.end(), 200, state(SERVICE_STOP_PENDING, 2));
+         states.push_back(state(SERVICE_STOPPED));
+         return states;
+       }(),
+       SERVICE_STOPPED, 40100},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystemApi api;
+    api.states = c.states;
+    const CapturedOutput captured;
+    const WaitResult result =
+        wait_while_pending(api, nullptr, state(SERVICE_STOP_PENDING, 1), SERVICE_STOP_PENDING, 100);
+    EXPECT_EQ(result.status.dwCurrentState, c.final_state);
+    EXPECT_EQ(api.now, c.elapsed);
+    EXPECT_EQ(captured.out(), dots(c.elapsed / 100 - 1));
+  }
+}
+
+}  // namespace
+}  // namespace vmrsmgr

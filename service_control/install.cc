@@ -1,0 +1,175 @@
+#include <iostream>
+#include <limits>
+#include <stdexcept>
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <boost/property_tree/ptree.hpp>
+
+#include "app/exit_request.h"
+#include "platform/text.h"
+#include "service_control/account.h"
+#include "service_control/service_operations.h"
+#include "settings/keys.h"
+
+namespace vmrsmgr {
+namespace {
+
+// Authenticated users may start and stop the service, local system and
+// service logons query and control it, administrators have all rights.
+constexpr const wchar_t* kServiceAccess =
+    L"D:(A;; RPWP;;; AU)(A;; CCLCSWRPWPDTLOCRRC;;; SY)(A;; CCDCLCSWRPWPDTLOCRSDRCWDWO;;; BA)"
+    L"(A;; CCLCSWLOCRRC;;; IU)(A;; CCLCSWRPWPLOCRRC;;; SU)";
+
+constexpr ULONG kLookupIsolatedAsLocal = 0x80000000;
+
+// Windows paths have at most 32767 characters; the bound keeps a misbehaving
+// call from growing the buffer forever.
+constexpr DWORD kLongestPath = 65536;
+
+LSA_UNICODE_STRING lsa_string(std::wstring& text) {
+  if (text.size() >= std::numeric_limits<USHORT>::max() / 2) {
+    throw std::length_error("account name too long");
+  }
+  const auto length = static_cast<USHORT>(text.size() * sizeof(wchar_t));
+  return {length, static_cast<USHORT>(length + sizeof(wchar_t)), text.data()};
+}
+
+// Replaces the manager's default access list of the service.
+int set_access_list(SystemApi& api, SC_HANDLE service) {
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  if (!api.convert_security_descriptor(kServiceAccess, SDDL_REVISION_1, &raw)) {
+    print_error(last_error());
+    return 1;
+  }
+  const LocalMemory descriptor(raw, {&api});
+  if (!api.set_service_object_security(service, DACL_SECURITY_INFORMATION, descriptor.get())) {
+    std::cout << "Security Information has not been updated" << std::endl;
+    return 1;
+  }
+  std::cout << "Security Information has been updated" << std::endl;
+  return 0;
+}
+
+// Lets the account run services at all.
+int grant_service_logon(SystemApi& api, const std::wstring& account) {
+  LSA_OBJECT_ATTRIBUTES attributes{};
+  LSA_HANDLE raw = nullptr;
+  const NTSTATUS opened =
+      api.lsa_open_policy(&attributes, POLICY_LOOKUP_NAMES | POLICY_CREATE_ACCOUNT, &raw);
+  if (opened != 0) {
+    print_lsa_error(opened);
+    return 1;
+  }
+  PolicyHandle policy(raw, {&api});
+
+  LsaMemory<LSA_TRANSLATED_SID2> sids = lookup_account_sid(api, policy.get(), account);
+  wchar_t right_name[] = L"SeServiceLogonRight";
+  LSA_UNICODE_STRING right{sizeof(right_name) - sizeof(wchar_t), sizeof(right_name), right_name};
+  if (api.lsa_add_account_rights(policy.get(), sids->Sid, &right, 1) != 0) {
+    std::cout << "Policy 'Log on as a service' has not been taken" << std::endl;
+    return 1;
+  }
+  std::cout << "Policy 'Log on as a service' has been taken" << std::endl;
+  sids.reset();
+
+  const NTSTATUS closed = api.lsa_close(policy.release());
+  if (closed != 0) {
+    print_lsa_error(closed);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::wstring executable_path(SystemApi& api) {
+  std::wstring path;
+  for (DWORD size = MAX_PATH; size <= kLongestPath; size *= 2) {
+    path.resize(size);
+    const DWORD length = api.module_file_name(path.data(), size);
+    // A path that filled the whole buffer may have been cut.
+    if (length < size) {
+      path.resize(length);
+      return path;
+    }
+  }
+  return {};
+}
+
+std::wstring service_command_line(const std::wstring& executable, const std::string& service_name) {
+  return L"\"" + executable + L"\" -s " + platform::to_wide(service_name);
+}
+
+LsaMemory<LSA_TRANSLATED_SID2> lookup_account_sid(SystemApi& api, LSA_HANDLE policy,
+                                                  std::wstring name) {
+  LSA_UNICODE_STRING lsa_name = lsa_string(name);
+  LSA_REFERENCED_DOMAIN_LIST* domains_raw = nullptr;
+  LSA_TRANSLATED_SID2* sids_raw = nullptr;
+  const NTSTATUS status =
+      api.lsa_lookup_names2(policy, kLookupIsolatedAsLocal, 1, &lsa_name, &domains_raw, &sids_raw);
+  const LsaMemory<LSA_REFERENCED_DOMAIN_LIST> domains(domains_raw, {&api});
+  LsaMemory<LSA_TRANSLATED_SID2> sids(sids_raw, {&api});
+  if (status == 0) return sids;
+  print_lsa_error(status);
+  throw ExitRequest{1};
+}
+
+int install_service(const boost::property_tree::ptree& settings, SystemApi& api) {
+  const auto read = [&settings](const char* key) {
+    return settings.get<std::string>(key, keys::kUndef);
+  };
+  const std::string name = read(keys::kServiceName);
+  const std::string account = read(keys::kAccount);
+  const std::string password = read(keys::kPassword);
+  const std::wstring wide_name = platform::to_wide(name);
+  const std::wstring wide_account = platform::to_wide(account);
+  const std::wstring wide_password = platform::to_wide(password);
+  const std::wstring display_name = platform::to_wide(read(keys::kDisplayName));
+
+  // Local System has no password to check. A logon refused only for the
+  // missing "log on as a service" right (1385) has accepted the name and
+  // password; that right is granted below.
+  if (!account.empty()) {
+    const LogonAnswer logon = try_service_logon(api, account, password);
+    if (!logon.accepted && logon.error != ERROR_LOGON_TYPE_NOT_GRANTED) {
+      std::cerr << kLogonRefused << std::endl;
+      return 20;
+    }
+  }
+
+  const std::wstring command_line = service_command_line(executable_path(api), name);
+
+  const ServiceHandle manager(api.open_sc_manager(SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE),
+                              {&api});
+  if (!manager) {
+    const DWORD error = last_error();
+    std::cerr << "Open Service manager failed: " << error << std::endl;
+    return 1;
+  }
+  const ServiceHandle service(
+      api.create_service(manager.get(), wide_name.c_str(), display_name.c_str(),
+                         SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | WRITE_DAC,
+                         SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                         command_line.c_str(), account.empty() ? nullptr : wide_account.c_str(),
+                         password.empty() ? nullptr : wide_password.c_str()),
+      {&api});
+  if (!service) {
+    const DWORD error = last_error();
+    std::cerr << "Create Service failed" << std::endl;
+    print_error(error);
+    return 1;
+  }
+  std::cout << "Service has been installed" << std::endl;
+
+  std::wstring description = platform::to_wide(read(keys::kDescription));
+  api.set_service_description(service.get(), description.data());
+
+  // Without an account the service keeps the manager's default access list.
+  if (account.empty()) return 0;
+  if (set_access_list(api, service.get()) != 0) return 1;
+  return grant_service_logon(api, wide_account);
+}
+
+}  // namespace vmrsmgr

@@ -1,0 +1,178 @@
+#include <map>
+#include <string>
+#include <vector>
+
+#include <boost/property_tree/ptree.hpp>
+#include <gtest/gtest.h>
+
+#include "app/exit_request.h"
+#include "service_control/account.h"
+#include "service_control/service_operations.h"
+#include "service_control/testing/fake_system_api.h"
+#include "settings/keys.h"
+#include "tests/capture.h"
+
+namespace vmrsmgr {
+namespace {
+
+using testing::error_report;
+using testing::FakeSystemApi;
+
+constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022);
+constexpr NTSTATUS kStatusInvalidHandle = static_cast<NTSTATUS>(0xC0000008);
+constexpr NTSTATUS kStatusNoneMapped = static_cast<NTSTATUS>(0xC0000073);
+constexpr NTSTATUS kStatusSomeNotMapped = 0x107;
+
+boost::property_tree::ptree settings_for(const std::string& account, const std::string& password) {
+  boost::property_tree::ptree settings;
+  settings.put(keys::kServiceName, "dariri");
+  settings.put(keys::kAccount, account);
+  settings.put(keys::kPassword, password);
+  settings.put(keys::kDisplayName, "Dariri");
+  return settings;
+}
+
+struct Installed {
+  int code;  // the result, or the exit code of a process that was ended
+  bool ended_process;
+  std::string out, err;
+};
+
+Installed install(FakeSystemApi& api, const boost::property_tree::ptree& settings) {
+  // A stale code that a report must not show.
+  ::SetLastError(ERROR_FILE_NOT_FOUND);
+  const CapturedOutput captured;
+  Installed result{};
+  try {
+    result.code = install_service(settings, api);
+  } catch (const ExitRequest& request) {
+    result = {request.code, true, {}, {}};
+  }
+  result.out = captured.out();
+  result.err = captured.err();
+  EXPECT_EQ(api.held(), 0u) << "handles or memory left";
+  return result;
+}
+
+TEST(InstallService, LocalSystemNeedsNoLogonCheck) {
+  FakeSystemApi api;
+  const Installed result = install(api, settings_for("", ""));
+  EXPECT_EQ(result.code, 0);
+  EXPECT_EQ(result.out, "Service has been installed\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_FALSE(api.called("LogonUserW"));
+  EXPECT_EQ(api.created.name, L"dariri");
+  EXPECT_EQ(api.created.display_name, L"Dariri");
+  EXPECT_EQ(api.created.command_line, L"\"C:\\Tools\\vmrsmgr.exe\" -s dariri");
+  EXPECT_EQ(api.created.service_type, 0x10u);
+  EXPECT_EQ(api.created.start_type, 2u);
+  EXPECT_EQ(api.created.error_control, 1u);
+  EXPECT_FALSE(api.created.start_name);
+  EXPECT_FALSE(api.created.password);
+  EXPECT_EQ(api.access, (std::vector<DWORD>{3, 0x40006}));
+  EXPECT_EQ(api.description, L"undef");
+  EXPECT_FALSE(api.called("ConvertStringSecurityDescriptorToSecurityDescriptorW"));
+  EXPECT_FALSE(api.called("LsaOpenPolicy"));
+}
+
+TEST(InstallService, AccountGetsAccessListAndLogonRight) {
+  FakeSystemApi api;
+  boost::property_tree::ptree settings = settings_for("CORP\\alice", "secret");
+  settings.put(keys::kDescription, "Verimor Tavrin Dariri Service");
+  const Installed result = install(api, settings);
+  EXPECT_EQ(result.code, 0);
+  EXPECT_EQ(result.out,
+            "Service has been installed\nSecurity Information has been updated\n"
+            "Policy 'Log on as a service' has been taken\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(api.logon.user, L"alice");
+  EXPECT_EQ(api.logon.domain, L"CORP");
+  EXPECT_EQ(api.created.start_name, L"CORP\\alice");
+  EXPECT_EQ(api.created.password, L"secret");
+  EXPECT_EQ(api.description, L"Verimor Tavrin Dariri Service");
+  EXPECT_EQ(api.sddl,
+            L"D:(A;; RPWP;;; AU)(A;; CCLCSWRPWPDTLOCRRC;;; SY)"
+            L"(A;; CCDCLCSWRPWPDTLOCRSDRCWDWO;;; BA)(A;; CCLCSWLOCRRC;;; IU)"
+            L"(A;; CCLCSWRPWPLOCRRC;;; SU)");
+  EXPECT_EQ(api.sddl.size(), 138u);
+  EXPECT_EQ(api.sddl_revision, 1u);
+  EXPECT_EQ(api.security_information, static_cast<DWORD>(DACL_SECURITY_INFORMATION));
+  EXPECT_EQ(api.access, (std::vector<DWORD>{3, 0x40006, 0x810}));
+  EXPECT_EQ(api.looked_up, L"CORP\\alice");
+  EXPECT_EQ(api.lookup_flags, 0x80000000u);
+  EXPECT_EQ(api.name_length, 20);
+  EXPECT_EQ(api.name_max, 22);
+  EXPECT_EQ(api.right, L"SeServiceLogonRight");
+  EXPECT_EQ(api.right_length, 38);
+  EXPECT_EQ(api.right_max, 40);
+  EXPECT_TRUE(api.right_for_looked_up_sid);
+}
+
+TEST(InstallService, EachFailureHasItsMessageStreamAndResult) {
+  const std::string installed = "Service has been installed\n";
+  const std::string secured = installed + "Security Information has been updated\n";
+  const std::string granted = secured + "Policy 'Log on as a service' has been taken\n";
+  const std::string refused = std::string(kLogonRefused) + "\n";
+  const struct {
+    const char* name;
+    std::map<std::string, DWORD> errors;
+    std::map<std::string, NTSTATUS> statuses;
+    std::string out, err;
+    int code;
+    bool ended_process;
+  } cases[] = {
+      // clang-format off
+      {"logon refused", {{"LogonUserW", ERROR_LOGON_FAILURE}}, {}, "", refused, 20, false},
+      // Refused only for the right that the installation grants.
+      {"logon type not granted", {{"LogonUserW", ERROR_LOGON_TYPE_NOT_GRANTED}}, {}, granted, "",
+       0, false},
+      {"manager not opened", {{"OpenSCManagerW", ERROR_ACCESS_DENIED}}, {}, "",
+       "Open Service manager failed: 5\n", 1, false},
+      {"service exists", {{"CreateServiceW", ERROR_SERVICE_EXISTS}}, {},
+       error_report(ERROR_SERVICE_EXISTS), "Create Service failed\n", 1, false},
+      {"description refused", {{"ChangeServiceConfig2W", ERROR_ACCESS_DENIED}}, {}, granted, "",
+       0, false},
+      {"access string refused",
+       {{"ConvertStringSecurityDescriptorToSecurityDescriptorW", ERROR_INVALID_PARAMETER}}, {},
+       installed + error_report(ERROR_INVALID_PARAMETER), "", 1, false},
+      {"access list refused", {{"SetServiceObjectSecurity", ERROR_ACCESS_DENIED}}, {},
+       installed + "Security Information has not been updated\n", "", 1, false},
+      {"policy not opened", {}, {{"LsaOpenPolicy", kStatusAccessDenied}},
+       secured + error_report(ERROR_ACCESS_DENIED), "", 1, false},
+      {"account unknown", {}, {{"LsaLookupNames2", kStatusNoneMapped}},
+       secured + error_report(ERROR_NONE_MAPPED), "", 1, true},
+      {"account partly mapped", {}, {{"LsaLookupNames2", kStatusSomeNotMapped}},
+       secured + error_report(::LsaNtStatusToWinError(kStatusSomeNotMapped)), "", 1, true},
+      {"lookup refused", {}, {{"LsaLookupNames2", kStatusAccessDenied}},
+       secured + error_report(ERROR_ACCESS_DENIED), "", 1, true},
+      {"right refused", {}, {{"LsaAddAccountRights", kStatusAccessDenied}},
+       secured + "Policy 'Log on as a service' has not been taken\n", "", 1, false},
+      {"policy not closed", {}, {{"LsaClose", kStatusInvalidHandle}},
+       granted + error_report(ERROR_INVALID_HANDLE), "", 1, false},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystemApi api;
+    api.errors = c.errors;
+    api.statuses = c.statuses;
+    const Installed result = install(api, settings_for("CORP\\alice", "secret"));
+    EXPECT_EQ(result.code, c.code);
+    EXPECT_EQ(result.ended_process, c.ended_process);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
+    // A refused logon creates nothing and does not even reach the manager.
+    EXPECT_EQ(api.called("OpenSCManagerW"), c.code != 20);
+  }
+}
+
+TEST(ExecutablePath, KeepsPathsOfAnyLength) {
+  for (const std::size_t length : {8u, 258u, 259u, 260u, 300u, 1000u, 32000u}) {
+    FakeSystemApi api;
+    api.module_path = L"C:\\" + std::wstring(length, L'a') + L"\\vmrsmgr.exe";
+    EXPECT_EQ(executable_path(api), api.module_path) << length;
+  }
+}
+
+}  // namespace
+}  // namespace vmrsmgr

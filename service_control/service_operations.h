@@ -1,0 +1,57 @@
+#pragma once
+
+#include <windows.h>
+#include <ntsecapi.h>
+
+#include <cstdint>
+#include <string>
+
+#include <boost/property_tree/ptree_fwd.hpp>
+
+#include "service_control/system_api.h"
+
+namespace vmrsmgr {
+
+// The service operations behind Config's; each reads the settings tree and
+// returns its result code.
+int install_service(const boost::property_tree::ptree& settings, SystemApi& api);
+int uninstall_service(const boost::property_tree::ptree& settings, SystemApi& api);
+int start_service(const boost::property_tree::ptree& settings, SystemApi& api);
+int stop_service(const boost::property_tree::ptree& settings, SystemApi& api);
+int service_status(const boost::property_tree::ptree& settings, SystemApi& api);
+
+// The SID of an account name, as the one-element array the system allocated.
+// When the name cannot be translated it prints the report and ends the
+// process with exit code 1 (throws ExitRequest).
+LsaMemory<LSA_TRANSLATED_SID2> lookup_account_sid(SystemApi& api, LSA_HANDLE policy,
+                                                  std::wstring name);
+
+// The full path of the running executable, however long.
+std::wstring executable_path(SystemApi& api);
+
+// What the manager runs for the service: "<path>" -s <name>.
+std::wstring service_command_line(const std::wstring& executable, const std::string& service_name);
+
+// The status operation's answer for a state found.
+struct StateReport {
+  int code;
+  std::string message;
+};
+StateReport describe_state(DWORD state);
+
+// A service is given up on when its check point has not moved for the
+// longer of its wait hint and this.
+inline constexpr std::uint64_t kMinimumPendingWait = 30000;
+
+struct WaitResult {
+  SERVICE_STATUS status;  // the state last stored
+  DWORD error;            // the last error when the wait ended
+};
+
+// Polls every interval while the service is in the pending state, writing a
+// dot for each poll that still finds it there. Ends on another state, a
+// failed query, or a service whose check point stopped moving.
+WaitResult wait_while_pending(SystemApi& api, SC_HANDLE service, SERVICE_STATUS status,
+                              DWORD pending, DWORD interval);
+
+}  // namespace vmrsmgr
