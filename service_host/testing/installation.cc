@@ -33,8 +33,7 @@ unique_schandle open_service(const std::string& name, DWORD rights) {
 }
 
 void remove_service(const std::string& name) {
-  const unique_schandle service =
-      open_service(name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+  const unique_schandle service = open_service(name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
   if (!service) return;
   SERVICE_STATUS status{};
   if (::ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
@@ -152,7 +151,8 @@ void Installation::write_config(const std::string& text) const {
 }
 
 Outcome Installation::tool(const std::string& arguments) const {
-  return run_command(L"\"" + (bin() / "vmrsmgr.exe").wstring() + L"\" " + platform::to_wide(arguments));
+  return run_command(L"\"" + (bin() / "vmrsmgr.exe").wstring() + L"\" " +
+                     platform::to_wide(arguments));
 }
 
 std::string Installation::read(const boost::filesystem::path& file) {
