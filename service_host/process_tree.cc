@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
+
 #include "platform/handles.h"
 
 namespace vmrsmgr {
@@ -15,8 +17,15 @@ constexpr DWORD kGraceMs = 500;
 
 void end_descendants(ProcessSystem& processes, std::uint32_t parent_id,
                      std::uint64_t parent_created) {
-  for (const ProcessSystem::Entry& entry : processes.snapshot()) {
-    if (entry.parent_id != parent_id || entry.id == parent_id) continue;
+  std::vector<ProcessSystem::Entry> children = processes.snapshot();
+  children.erase(std::remove_if(children.begin(), children.end(),
+                                [&](const ProcessSystem::Entry& e) {
+                                  return e.parent_id != parent_id || e.id == parent_id;
+                                }),
+                 children.end());
+  std::stable_partition(children.begin(), children.end(),
+                        [](const ProcessSystem::Entry& e) { return !e.console_host; });
+  for (const ProcessSystem::Entry& entry : children) {
     // The open handle keeps the child's id ours while its own children are
     // walked.
     const std::unique_ptr<ProcessSystem::Process> child = processes.open(entry.id);
@@ -78,7 +87,8 @@ class WindowsProcesses final : public ProcessSystem {
     entry.dwSize = sizeof(entry);
     for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
          more = ::Process32NextW(snapshot.get(), &entry)) {
-      entries.push_back({entry.th32ProcessID, entry.th32ParentProcessID});
+      entries.push_back({entry.th32ProcessID, entry.th32ParentProcessID,
+                         ::lstrcmpiW(entry.szExeFile, L"conhost.exe") == 0});
     }
     return entries;
   }

@@ -13,6 +13,9 @@ class ProcessSystem {
   struct Entry {
     std::uint32_t id;
     std::uint32_t parent_id;
+    // The host of a console, which ends by itself with the console's last
+    // process and must outlive them to pass on their interrupts.
+    bool console_host = false;
   };
 
   // An opened process. While it is held, its id cannot be given to another.
@@ -37,7 +40,8 @@ class ProcessSystem {
 ProcessSystem& system_processes();
 
 // Ends every descendant of the process, deepest first, each after a console
-// interrupt and up to half a second; the process itself is left alone. An
+// interrupt and up to half a second; the process itself is left alone. Among
+// the children of one process the console hosts come last. An
 // entry counts as a child only when it was created after its parent, since a
 // long-dead parent's id may have been given to the process we start from.
 void end_process_tree(std::uint32_t parent_id, ProcessSystem& processes = system_processes());

@@ -23,6 +23,7 @@ class FakeProcesses : public ProcessSystem {
     std::uint32_t parent;
     std::uint64_t created;
     Access access;
+    bool console_host = false;
   };
 
   void add(std::uint32_t id, Fake fake) {
@@ -36,7 +37,8 @@ class FakeProcesses : public ProcessSystem {
     ++snapshots_;
     std::vector<Entry> entries;
     for (const std::uint32_t id : order_) {
-      if (table_.count(id) != 0) entries.push_back({id, table_[id].parent});
+      if (table_.count(id) != 0)
+        entries.push_back({id, table_[id].parent, table_[id].console_host});
     }
     return entries;
   }
@@ -81,6 +83,17 @@ TEST(EndProcessTree, EndsDescendantsDeepestFirstAndOnlyThose) {
   processes.add(500, {1, 15, FakeProcesses::kFull});    // unrelated
   end_process_tree(100, processes);
   EXPECT_EQ(processes.ended(), (std::vector<std::uint32_t>{400, 300, 200, 201}));
+}
+
+TEST(EndProcessTree, EndsAConsoleHostAfterItsSiblings) {
+  FakeProcesses processes;
+  processes.add(100, {1, 10, FakeProcesses::kFull});
+  processes.add(200, {100, 20, FakeProcesses::kFull});        // cmd
+  processes.add(210, {200, 21, FakeProcesses::kFull, true});  // the console of cmd
+  processes.add(300, {200, 30, FakeProcesses::kFull});        // component
+  processes.add(400, {300, 40, FakeProcesses::kFull});
+  end_process_tree(100, processes);
+  EXPECT_EQ(processes.ended(), (std::vector<std::uint32_t>{400, 300, 210, 200}));
 }
 
 TEST(EndProcessTree, LeavesTheOrphansOfAnEarlierOwnerOfTheId) {

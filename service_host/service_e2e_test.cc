@@ -87,8 +87,9 @@ TEST(ServiceRun, FromInstallationToStopAndUninstallation) {
     EXPECT_TRUE(contains(text, line)) << line << " not in\n" << text;
   }
   // The console interrupt reaches the component and its child.
-  EXPECT_TRUE(fs::exists(installation.root() / "dariri" / "interrupted.component"));
-  EXPECT_TRUE(fs::exists(installation.root() / "dariri" / "interrupted.grandchild"));
+  const fs::path component_folder = installation.root() / "dariri";
+  EXPECT_EQ(Installation::read(component_folder / "interrupted.component"), "ctrl-c");
+  EXPECT_EQ(Installation::read(component_folder / "interrupted.grandchild"), "ctrl-c");
 
   result = installation.tool("--uninstall dariri");
   EXPECT_EQ(result.exit_code, 0) << result.output;

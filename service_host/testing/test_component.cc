@@ -18,8 +18,9 @@
 //   --end-on-broken-output  ends with exit code 42 once its output is gone
 //   --no-args-file      does not read component.args (the grandchild)
 // It writes its arguments to args.NAME beside the program.
-// On a console interrupt it creates the marker file interrupted.NAME beside
-// the program and, unless told to ignore it, ends with exit code 0.
+// On a console event it writes the event's name (ctrl-c, ctrl-break...) to the
+// marker file interrupted.NAME beside the program and, unless told to ignore
+// it, ends with exit code 0.
 
 #include <windows.h>
 
@@ -84,8 +85,10 @@ void write_file(const std::wstring& path, const std::string& text) {
   ::CloseHandle(file);
 }
 
-BOOL WINAPI on_interrupt(DWORD) {
-  write_file(g_marker, "");
+BOOL WINAPI on_interrupt(DWORD event) {
+  write_file(g_marker, event == CTRL_C_EVENT       ? "ctrl-c"
+                       : event == CTRL_BREAK_EVENT ? "ctrl-break"
+                                                   : "event " + std::to_string(event));
   if (!g_ignore_interrupt) g_interrupted = true;
   return TRUE;
 }
@@ -124,6 +127,7 @@ void start_grandchild(const std::wstring& self, const Options& o) {
   std::wstring command = L"\"" + self + L"\" --no-args-file --name grandchild --lines 1 --tick " +
                          std::to_wstring(o.tick_ms);
   if (o.end_on_broken_output) command += L" --end-on-broken-output";
+  if (o.ignore_interrupt) command += L" --ignore-interrupt";
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
