@@ -42,7 +42,7 @@ std::size_t put_fraction(std::uint32_t microseconds, char* out) {
 
 std::size_t copy_part(char* out, std::size_t room, std::string_view part) {
   const std::size_t n = std::min(room, part.size());
-  std::memcpy(out, part.data(), n);
+  std::copy_n(part.data(), n, out);  // an empty part may have no data at all
   return n;
 }
 
