@@ -71,11 +71,10 @@ void Logger::hand_over(std::string_view tag, std::string_view message) {
   if (!accepting_.load() || dead_.load()) return;
   const auto moment = std::chrono::system_clock::now();
   std::int32_t index = 0;
-  bool woken = false;
   while (!free_slots_.pop(index)) {
     // Every slot is in flight: the thread frees one as soon as it is awake.
     if (!accepting_.load() || dead_.load()) return;
-    if (!std::exchange(woken, true)) wake_writer();
+    wake_writer();
     std::this_thread::yield();
   }
   const std::size_t length = compose_line(slot(index), kSlotSize, moment, tag, message);
@@ -86,14 +85,11 @@ void Logger::hand_over(std::string_view tag, std::string_view message) {
   if (index % (kSlots / 2) == kSlots / 2 - 1) wake_writer();
 }
 
-// Cuts the thread's idle pause short. Only a sleeping thread is worth the
-// lock; a wake-up lost to a race costs at most one pause.
+// Cuts the thread's idle pause short. No lock, so that a producer never waits
+// for the thread: a wake-up lost while the thread is falling asleep costs at
+// most one pause, and a producer short of slots keeps waking it.
 void Logger::wake_writer() {
   if (!writer_asleep_.load()) return;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    wake_requested_ = true;
-  }
   wakeup_.notify_one();
 }
 
@@ -101,7 +97,6 @@ void Logger::stop() {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     stop_.store(true);
-    wake_requested_ = true;
   }
   wakeup_.notify_one();
   if (thread_) {
@@ -207,14 +202,17 @@ void Logger::flush() {
 }
 
 void Logger::pause() {
+  // Give way once first: a producer in full flow has its next line ready by
+  // then, and the thread stays awake instead of costing it a wake-up.
+  std::this_thread::yield();
+  if (!lines_.empty()) return;
   flush();
   std::unique_lock<std::mutex> lock(mutex_);
   writer_asleep_.store(true);
-  if (!wake_requested_ && !stop_.load() && lines_.empty() && idle_pause_ms_ > 0) {
+  if (!stop_.load() && lines_.empty() && idle_pause_ms_ > 0) {
     wakeup_.wait_for(lock, std::chrono::milliseconds(idle_pause_ms_));
   }
   writer_asleep_.store(false);
-  wake_requested_ = false;
 }
 
 void Logger::fail(const char* what) {

@@ -89,7 +89,6 @@ class Logger {
 
   std::mutex mutex_;
   std::condition_variable wakeup_;
-  bool wake_requested_ = false;  // under mutex_
   std::atomic<bool> writer_asleep_{false};
   std::unique_ptr<boost::thread> thread_;
 
