@@ -40,7 +40,7 @@ std::size_t put_fraction(std::uint32_t microseconds, char* out) {
   return kMaxTimeStamp;
 }
 
-std::size_t copy_part(char* out, std::size_t room, std::string_view part) {
+std::size_t copy_part(char* out, std::size_t room, std::string_view part) noexcept {
   const std::size_t n = std::min(room, part.size());
   std::copy_n(part.data(), n, out);  // an empty part may have no data at all
   return n;
@@ -80,12 +80,11 @@ std::size_t local_time_stamp(std::chrono::system_clock::time_point moment, char*
   return put_fraction(static_cast<std::uint32_t>(fraction), out);
 }
 
-std::size_t compose_line(char* line, std::size_t capacity,
-                         std::chrono::system_clock::time_point moment, std::string_view tag,
-                         std::string_view message) {
-  assert(capacity >= kMaxTimeStamp + 3);
+std::size_t compose_line(char* line, std::size_t capacity, std::string_view stamp,
+                         std::string_view tag, std::string_view message) noexcept {
+  assert(capacity >= kMaxTimeStamp + 3 && stamp.size() <= kMaxTimeStamp);
   const std::size_t text_end = capacity - 2;  // room kept for the line end
-  std::size_t n = local_time_stamp(moment, line);
+  std::size_t n = copy_part(line, text_end, stamp);
   line[n++] = ' ';
   n += copy_part(line + n, text_end - n, tag);
   n += copy_part(line + n, text_end - n, message);

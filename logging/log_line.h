@@ -24,8 +24,7 @@ std::size_t local_time_stamp(std::chrono::system_clock::time_point moment, char*
 // Builds one log line in place: time stamp, blank, tag, message, "\r\n". A
 // line longer than capacity loses the end of its message but keeps its line
 // end, so that the next line starts on a line of its own. Returns the length.
-std::size_t compose_line(char* line, std::size_t capacity,
-                         std::chrono::system_clock::time_point moment, std::string_view tag,
-                         std::string_view message);
+std::size_t compose_line(char* line, std::size_t capacity, std::string_view stamp,
+                         std::string_view tag, std::string_view message) noexcept;
 
 }  // namespace vmrsmgr

@@ -69,7 +69,9 @@ void Logger::trace(std::string_view message) {
 
 void Logger::hand_over(std::string_view tag, std::string_view message) {
   if (!accepting_.load() || dead_.load()) return;
-  const auto moment = std::chrono::system_clock::now();
+  // The time stamp before the slot: nothing may throw while a slot is held.
+  char stamp[kMaxTimeStamp];
+  const std::size_t stamp_size = local_time_stamp(std::chrono::system_clock::now(), stamp);
   std::int32_t index = 0;
   while (!free_slots_.pop(index)) {
     // Every slot is in flight: the thread frees one as soon as it is awake.
@@ -77,7 +79,8 @@ void Logger::hand_over(std::string_view tag, std::string_view message) {
     wake_writer();
     std::this_thread::yield();
   }
-  const std::size_t length = compose_line(slot(index), kSlotSize, moment, tag, message);
+  const std::size_t length =
+      compose_line(slot(index), kSlotSize, {stamp, stamp_size}, tag, message);
   while (!lines_.push(Record{index, length})) {
   }
   // Half the slots are in flight about every 16 lines: a burst wakes the
@@ -167,7 +170,8 @@ void Logger::write(const Record& record) {
   if (written_ >= rotation_size_) rotate_file();
   if (pending_size_ + record.length > kPendingSize) {
     flush();
-    if (pending_size_ + record.length > kPendingSize) pending_size_ = 0;  // file unusable
+    // Still no file: the oldest lines make room.
+    if (pending_size_ + record.length > kPendingSize) pending_size_ = 0;
   }
   std::memcpy(pending_.get() + pending_size_, slot(record.slot), record.length);
   pending_size_ += record.length;
