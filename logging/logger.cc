@@ -1,14 +1,229 @@
 #include "logging/logger.h"
 
-// Placeholder until the logger lands: keeps the rest of the program building.
+#include <chrono>
+#include <cstring>
+#include <iostream>
+#include <thread>
+#include <utility>
+
+#include <boost/filesystem/operations.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "logging/log_line.h"
+
 namespace vmrsmgr {
-Logger::Logger() = default;
-Logger::~Logger() = default;
-int Logger::start(std::string, std::string, std::uint64_t, std::uint64_t, int) { return -1; }
-void Logger::log(std::string) {}
-void Logger::error(std::string) {}
-void Logger::debug(std::string) {}
-void Logger::trace(std::string) {}
-void Logger::stop() {}
-void Logger::operator()() {}
+namespace {
+
+namespace fs = boost::filesystem;
+
+// Lines wait here between the slots and the file, so that a burst reaches the
+// file in few writes.
+constexpr std::size_t kPendingSize = 64 * 1024;
+// A failed rotation is tried once more after this pause.
+constexpr auto kRotationRetry = std::chrono::milliseconds(100);
+
+}  // namespace
+
+Logger::Logger()
+    : slots_(std::make_unique<char[]>(kSlots * kSlotSize)),
+      pending_(std::make_unique<char[]>(kPendingSize)) {
+  for (std::int32_t i = 0; i < kSlots; ++i) {
+    while (!free_slots_.push(i)) {
+    }
+  }
+}
+
+Logger::~Logger() { stop(); }
+
+int Logger::start(std::string file_name, std::string directory, std::uint64_t rotation_size,
+                  std::uint64_t max_logs, int level) {
+  file_name_ = std::move(file_name);
+  directory_ = std::move(directory);
+  rotation_size_ = rotation_size;
+  max_logs_ = max_logs;
+  level_.store(level, std::memory_order_relaxed);
+  if (!fs::exists(fs::path(directory_))) return -1;
+  accepting_.store(true);
+  try {
+    thread_ = std::make_unique<boost::thread>(boost::ref(*this));
+  } catch (...) {
+    accepting_.store(false);
+    throw;
+  }
+  return 0;
+}
+
+void Logger::log(std::string_view message) { hand_over({}, message); }
+
+void Logger::error(std::string_view message) {
+  if (level_.load(std::memory_order_relaxed) >= 1) hand_over("[error] ", message);
+}
+
+void Logger::debug(std::string_view message) {
+  if (level_.load(std::memory_order_relaxed) >= 4) hand_over("[debug] ", message);
+}
+
+void Logger::trace(std::string_view message) {
+  if (level_.load(std::memory_order_relaxed) >= 5) hand_over("[trace] ", message);
+}
+
+void Logger::hand_over(std::string_view tag, std::string_view message) {
+  if (!accepting_.load() || dead_.load()) return;
+  // The time stamp before the slot: nothing may throw while a slot is held.
+  char stamp[kMaxTimeStamp];
+  const std::size_t stamp_size = local_time_stamp(std::chrono::system_clock::now(), stamp);
+  std::int32_t index = 0;
+  while (!free_slots_.pop(index)) {
+    // Every slot is in flight: the thread frees one as soon as it is awake.
+    if (!accepting_.load() || dead_.load()) return;
+    wake_writer();
+    std::this_thread::yield();
+  }
+  const std::size_t length =
+      compose_line(slot(index), kSlotSize, {stamp, stamp_size}, tag, message);
+  while (!lines_.push(Record{index, length})) {
+  }
+  // Half the slots are in flight about every 16 lines: a burst wakes the
+  // thread long before producers run out of slots.
+  if (index % (kSlots / 2) == kSlots / 2 - 1) wake_writer();
+}
+
+// Cuts the thread's idle pause short. No lock, so that a producer never waits
+// for the thread: a wake-up lost while the thread is falling asleep costs at
+// most one pause, and a producer short of slots keeps waking it.
+void Logger::wake_writer() {
+  if (!writer_asleep_.load()) return;
+  wakeup_.notify_one();
+}
+
+void Logger::stop() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stop_.store(true);
+  }
+  wakeup_.notify_one();
+  if (thread_) {
+    if (thread_->joinable()) thread_->join();
+    thread_.reset();
+  }
+  accepting_.store(false);
+}
+
+void Logger::operator()() {
+  try {
+    path_ = fs::path(directory_) / file_name_;
+    // A file that exists but cannot be opened now is opened again at the
+    // next flush; one that cannot be created fails the size query.
+    file_.open(path_);
+    written_ = fs::file_size(path_);
+    write_lines();
+  } catch (const std::exception& e) {
+    fail(e.what());
+  } catch (...) {
+    fail("unknown error");
+  }
+  flush();
+  file_.close();
+  std::this_thread::yield();
+}
+
+void Logger::write_lines() {
+  for (;;) {
+    Record record{};
+    while (lines_.pop(record)) {
+      write(record);
+      while (!free_slots_.push(record.slot)) {
+      }
+    }
+    if (stop_.load()) break;
+    pause();
+  }
+  retire_slots();
+}
+
+// After the stop, producers still holding a slot may push one more line: the
+// thread takes every slot back, writing those lines, before it ends.
+void Logger::retire_slots() {
+  accepting_.store(false);
+  int retired = 0;
+  while (retired < kSlots) {
+    Record record{};
+    std::int32_t index = 0;
+    if (lines_.pop(record)) {
+      write(record);
+      ++retired;
+    } else if (free_slots_.pop(index)) {
+      ++retired;
+    } else {
+      std::this_thread::yield();
+    }
+  }
+  for (std::int32_t i = 0; i < kSlots; ++i) {
+    while (!free_slots_.push(i)) {
+    }
+  }
+}
+
+void Logger::write(const Record& record) {
+  written_ += record.length;
+  // The line that reaches the rotation size is the first of the new file.
+  if (written_ >= rotation_size_) rotate_file();
+  if (pending_size_ + record.length > kPendingSize) {
+    flush();
+    // Still no file: the oldest lines make room.
+    if (pending_size_ + record.length > kPendingSize) pending_size_ = 0;
+  }
+  std::memcpy(pending_.get() + pending_size_, slot(record.slot), record.length);
+  pending_size_ += record.length;
+}
+
+// A rotation that fails twice leaves the lines in the current file, which may
+// then outgrow the rotation size until a later rotation succeeds.
+void Logger::rotate_file() {
+  flush();
+  file_.close();
+  try {
+    try {
+      rotate();
+    } catch (const std::exception&) {
+      std::this_thread::sleep_for(kRotationRetry);
+      rotate();
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "EXEPTION: " << e.what() << std::endl;
+  }
+  file_.open(path_);
+  written_ = 0;
+}
+
+// Hands the pending lines to the file, opening it first when it is closed.
+// While it cannot be opened, the lines stay pending as long as there is room.
+void Logger::flush() {
+  if (pending_size_ == 0) return;
+  if (!file_.is_open() && !file_.open(path_)) return;
+  if (!file_.write(pending_.get(), pending_size_)) file_.close();
+  pending_size_ = 0;
+}
+
+void Logger::pause() {
+  // Give way once first: a producer in full flow has its next line ready by
+  // then, and the thread stays awake instead of costing it a wake-up.
+  std::this_thread::yield();
+  if (!lines_.empty()) return;
+  flush();
+  std::unique_lock<std::mutex> lock(mutex_);
+  writer_asleep_.store(true);
+  if (!stop_.load() && lines_.empty() && idle_pause_ms_ > 0) {
+    wakeup_.wait_for(lock, std::chrono::milliseconds(idle_pause_ms_));
+  }
+  writer_asleep_.store(false);
+}
+
+void Logger::fail(const char* what) {
+  std::cerr << "EXEPTION: " << what << std::endl;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  dead_.store(true);
+  stop_.store(true);
+}
+
 }  // namespace vmrsmgr

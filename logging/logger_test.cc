@@ -1,0 +1,229 @@
+#include "logging/logger.h"
+
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "logging/log_dir_test_util.h"
+#include "tests/capture.h"
+
+namespace vmrsmgr {
+namespace {
+
+namespace fs = boost::filesystem;
+
+using Texts = std::vector<std::string>;
+
+// The texts of a log's lines after checking that each has its time stamp, one
+// blank and a "\r\n" line end, with no other line break.
+Texts texts_of(const std::string& content) {
+  static const std::regex line(R"(\d{8}T\d{6}(\.\d{6})? ([^\r\n]*)\r\n)");
+  Texts texts;
+  auto at = content.cbegin();
+  std::smatch match;
+  while (at != content.cend()) {
+    if (!std::regex_search(at, content.cend(), match, line,
+                           std::regex_constants::match_continuous)) {
+      ADD_FAILURE() << "not a log line: " << std::string(at, content.cend()).substr(0, 80);
+      break;
+    }
+    texts.push_back(match[2]);
+    at = match[0].second;
+  }
+  return texts;
+}
+
+std::string numbered(int i) { return "line " + std::to_string(i); }
+
+class LoggerTest : public ::testing::Test {
+ protected:
+  int start(Logger& logger, std::uint64_t rotation_size = 1 << 20, int level = 0) {
+    return logger.start(name_, dir_.text(), rotation_size, 9, level);
+  }
+  Texts texts(const std::string& file) const { return texts_of(dir_.read(file)); }
+
+  testing_util::LogDir dir_;
+  const std::string name_ = "dariri.vmrsmgr.log";
+};
+
+TEST_F(LoggerTest, LevelDecidesWhichOperationsWrite) {
+  struct Case {
+    int level;
+    Texts expected;
+  };
+  const Case cases[] = {
+      {0, {"log"}},
+      {1, {"log", "[error] e"}},
+      {3, {"log", "[error] e"}},
+      {4, {"log", "[error] e", "[debug] d"}},
+      {5, {"log", "[error] e", "[debug] d", "[trace] t"}},
+  };
+  for (const Case& c : cases) {
+    const std::string file = "level" + std::to_string(c.level) + ".vmrsmgr.log";
+    Logger logger;
+    ASSERT_EQ(logger.start(file, dir_.text(), 1 << 20, 9, c.level), 0);
+    logger.log("log");
+    logger.error("e");
+    logger.debug("d");
+    logger.trace("t");
+    logger.stop();
+    EXPECT_EQ(texts(file), c.expected) << "level " << c.level;
+  }
+}
+
+// Fewer lines than slots, one more than the slots (the last producer waits for
+// the thread), and many more; stop comes right after the last hand-over.
+TEST_F(LoggerTest, StopWritesEveryLineHandedOverInOrder) {
+  for (const int count : {20, 33, 1000}) {
+    const std::string file = std::to_string(count) + ".vmrsmgr.log";
+    Logger logger;
+    ASSERT_EQ(logger.start(file, dir_.text(), 1 << 30, 9, 0), 0);
+    Texts expected;
+    for (int i = 0; i < count; ++i) {
+      logger.log(numbered(i));
+      expected.push_back(numbered(i));
+    }
+    logger.stop();
+    EXPECT_EQ(texts(file), expected) << count;
+  }
+}
+
+TEST_F(LoggerTest, ConcurrentProducersLoseNothing) {
+  constexpr int kProducers = 4;
+  constexpr int kEach = 500;
+  Logger logger;
+  ASSERT_EQ(start(logger), 0);
+  std::vector<std::thread> producers;
+  for (int p = 0; p < kProducers; ++p) {
+    producers.emplace_back([&logger, p] {
+      for (int i = 0; i < kEach; ++i) logger.log(std::to_string(p) + " " + std::to_string(i));
+    });
+  }
+  for (std::thread& producer : producers) producer.join();
+  logger.stop();
+
+  std::vector<int> next(kProducers, 0);  // each producer's lines keep their order
+  const Texts lines = texts(name_);
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(kProducers * kEach));
+  for (const std::string& line : lines) {
+    const std::size_t p = static_cast<std::size_t>(std::stoi(line));
+    EXPECT_EQ(line.substr(line.find(' ') + 1), std::to_string(next[p]++));
+  }
+}
+
+TEST_F(LoggerTest, LongMessageIsCutButTheNextLineStartsOnItsOwn) {
+  Logger logger;
+  ASSERT_EQ(start(logger), 0);
+  logger.log(std::string(2000, 'x'));
+  logger.log("next");
+  logger.stop();
+  const std::string content = dir_.read(name_);
+  const std::size_t first_end = content.find("\r\n") + 2;
+  EXPECT_EQ(first_end, Logger::kSlotSize);
+  const Texts lines = texts_of(content);
+  ASSERT_EQ(lines.size(), 2U);
+  EXPECT_EQ(lines[0].find_first_not_of('x'), std::string::npos);
+  EXPECT_EQ(lines[1], "next");
+}
+
+TEST_F(LoggerTest, FileAlreadyAtTheRotationSizeRotatesBeforeTheFirstLine) {
+  const std::string earlier(97, 'e');
+  dir_.write(name_, earlier + "\r\n");
+  Logger logger;
+  ASSERT_EQ(start(logger, 100), 0);
+  logger.log("first");
+  logger.stop();
+  EXPECT_EQ(dir_.read(name_ + "1"), earlier + "\r\n");
+  EXPECT_EQ(texts(name_), Texts{"first"});
+}
+
+// The line that reaches the rotation size opens the new file and is not
+// counted in it: with lines of about 60 bytes and a size of 100, the first
+// file holds one line and every later one two.
+TEST_F(LoggerTest, LineThatReachesTheSizeStartsTheNextFile) {
+  struct Case {
+    std::uint64_t rotation_size;
+    std::vector<std::pair<std::string, Texts>> files;
+  };
+  const std::string m(32, 'm');
+  const Case cases[] = {
+      {0, {{"1", {}}, {"2", {"a"}}, {"3", {"b"}}, {"4", {"c"}}, {"", {"d"}}}},
+      {100, {{"1", {m + "a"}}, {"2", {m + "b", m + "c"}}, {"", {m + "d"}}}},
+  };
+  for (const Case& c : cases) {
+    testing_util::LogDir dir;
+    Logger logger;
+    ASSERT_EQ(logger.start(name_, dir.text(), c.rotation_size, 9, 0), 0);
+    for (const char* tail : {"a", "b", "c", "d"}) logger.log((c.rotation_size ? m : "") + tail);
+    logger.stop();
+    EXPECT_EQ(dir.entries().size(), c.files.size());
+    for (const auto& [suffix, expected] : c.files) {
+      EXPECT_EQ(texts_of(dir.read(name_ + suffix)), expected) << c.rotation_size << suffix;
+    }
+  }
+}
+
+TEST_F(LoggerTest, MissingDirectoryStartsNothingAndDropsMessages) {
+  Logger logger;
+  for (int i = 0; i < 100; ++i) logger.log("before start");  // must not wait for a slot
+  const fs::path missing = dir_.path() / "missing";
+  EXPECT_EQ(logger.start(name_, missing.string(), 100, 9, 5), -1);
+  for (int i = 0; i < 100; ++i) logger.error("after a failed start");
+  logger.stop();
+  EXPECT_FALSE(fs::exists(missing));
+  EXPECT_TRUE(dir_.entries().empty());
+  EXPECT_FALSE(fs::exists(fs::current_path() / name_));
+}
+
+TEST_F(LoggerTest, FileThatCannotBeCreatedEndsTheThreadWithOneReport) {
+  dir_.write("not-a-folder", "");
+  CapturedOutput output;
+  {
+    Logger logger;
+    ASSERT_EQ(logger.start(name_, (dir_.path() / "not-a-folder").string(), 100, 9, 0), 0);
+    for (int i = 0; i < 100; ++i) logger.log("dropped");  // more than the slots: none may hang
+    logger.stop();
+    logger.log("after stop");
+  }
+  const std::string err = output.err();
+  EXPECT_EQ(err.rfind("EXEPTION: ", 0), 0U) << err;
+  EXPECT_EQ(err.find("EXEPTION: ", 1), std::string::npos) << err;
+  EXPECT_EQ(dir_.entries(), std::set<std::string>{"not-a-folder"});
+}
+
+// A folder under the next rotated name makes the move fail, twice: the lines
+// stay in the current file and a later run rotates it once the way is free.
+TEST_F(LoggerTest, FailedRotationReportsOnceAndKeepsEveryLine) {
+  const std::string earlier = std::string(97, 'e') + "\r\n";
+  dir_.write(name_, earlier);
+  fs::create_directory(dir_.path() / (name_ + "1"));
+  dir_.write(name_ + "1/blocker", "");
+  {
+    CapturedOutput output;
+    Logger logger;
+    ASSERT_EQ(start(logger, 100), 0);
+    logger.log("first");
+    logger.log("second");
+    logger.stop();
+    const std::string err = output.err();
+    EXPECT_EQ(err.rfind("EXEPTION: ", 0), 0U) << err;
+    EXPECT_EQ(err.find("EXEPTION: ", 1), std::string::npos) << err;
+  }
+  const std::string kept = dir_.read(name_);
+  EXPECT_EQ(kept.substr(0, earlier.size()), earlier);
+  EXPECT_EQ(texts_of(kept.substr(earlier.size())), (Texts{"first", "second"}));
+
+  fs::remove_all(dir_.path() / (name_ + "1"));
+  Logger logger;
+  ASSERT_EQ(start(logger, 100), 0);
+  logger.log("third");
+  logger.stop();
+  EXPECT_EQ(dir_.read(name_ + "1"), kept);
+  EXPECT_EQ(texts(name_), Texts{"third"});
+}
+
+}  // namespace
+}  // namespace vmrsmgr

@@ -1,0 +1,114 @@
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "logging/log_dir_test_util.h"
+#include "logging/logger.h"
+#include "platform/handles.h"
+
+namespace vmrsmgr {
+namespace {
+
+namespace fs = boost::filesystem;
+
+// A child that inherits every inheritable handle of this process, ended when
+// the test is done with it.
+class InheritingChild {
+ public:
+  InheritingChild() {
+    wchar_t self[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command =
+        L"\"" + fs::path(std::wstring(self, n)).parent_path().wstring() + L"\\sleep_child.exe\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    started_ = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                nullptr, &startup, &info) != FALSE;
+    process_.reset(info.hProcess);
+    platform::unique_handle thread(info.hThread);
+  }
+  ~InheritingChild() {
+    if (process_) {
+      ::TerminateProcess(process_.get(), 0);
+      ::WaitForSingleObject(process_.get(), 5000);
+    }
+  }
+  InheritingChild(const InheritingChild&) = delete;
+  InheritingChild& operator=(const InheritingChild&) = delete;
+
+  bool started() const { return started_; }
+  bool running() const { return ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
+
+ private:
+  bool started_ = false;
+  platform::unique_handle process_;
+};
+
+bool renamed(const fs::path& from) {
+  const fs::path to = from.string() + ".moved";
+  return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+platform::unique_hfile open_file(const fs::path& path, DWORD share, BOOL inheritable) {
+  SECURITY_ATTRIBUTES security{sizeof security, nullptr, inheritable};
+  return platform::unique_hfile(::CreateFileW(path.c_str(), GENERIC_WRITE, share, &security,
+                                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Shows that the test below can see a leak: an inheritable handle does keep
+// the file from being renamed while the child lives.
+TEST(LogFileInheritance, InheritedHandleKeepsTheFileFromBeingRenamed) {
+  testing_util::LogDir dir;
+  const fs::path file = dir.path() / "leaky.vmrsmgr.log";
+  auto handle = open_file(file, FILE_SHARE_READ | FILE_SHARE_WRITE, TRUE);
+  ASSERT_TRUE(handle);
+  InheritingChild child;
+  ASSERT_TRUE(child.started());
+  handle.reset();
+  EXPECT_FALSE(renamed(file));
+  EXPECT_TRUE(child.running());
+}
+
+TEST(LogFileInheritance, ChildStartedAfterTheLogWasOpenedDoesNotHoldIt) {
+  testing_util::LogDir dir;
+  const fs::path file = dir.path() / "dariri.vmrsmgr.log";
+  Logger logger;
+  ASSERT_EQ(logger.start("dariri.vmrsmgr.log", dir.text(), 1 << 20, 9, 0), 0);
+  logger.log("open");
+  for (int i = 0; i < 500 && (!fs::exists(file) || fs::file_size(file) == 0); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GT(fs::file_size(file), 0U);
+  InheritingChild child;
+  ASSERT_TRUE(child.started());
+  logger.stop();
+  EXPECT_TRUE(renamed(file));
+  EXPECT_TRUE(child.running());
+}
+
+// Another process holding the log exclusively: the lines wait and reach the
+// file once it can be opened again.
+TEST(LogFileHeld, LinesWaitUntilTheFileCanBeOpened) {
+  testing_util::LogDir dir;
+  const fs::path file = dir.path() / "dariri.vmrsmgr.log";
+  auto holder = open_file(file, 0, FALSE);
+  ASSERT_TRUE(holder);
+  Logger logger;
+  ASSERT_EQ(logger.start("dariri.vmrsmgr.log", dir.text(), 1 << 20, 9, 0), 0);
+  logger.log("while held");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a few idle pauses pass
+  holder.reset();
+  logger.log("after");
+  logger.stop();
+  const std::string content = dir.read("dariri.vmrsmgr.log");
+  EXPECT_NE(content.find(" while held\r\n"), std::string::npos) << content;
+  EXPECT_NE(content.find(" after\r\n"), std::string::npos) << content;
+}
+
+}  // namespace
+}  // namespace vmrsmgr
