@@ -63,6 +63,7 @@ void end_own_process_tree() { end_process_tree(::GetCurrentProcessId()); }
 // ends the process tree at a stop request. Whether a stop was requested.
 bool supervise(Logger& log, ServiceStatus& status, Runner& runner) {
   bool stop_requested = false;
+  std::string message;
   while (!runner.finished() || runner.pending() != 0) {
     if (status.mode() == kModeNone) {
       log.debug("Stopping service");
@@ -74,7 +75,8 @@ bool supervise(Logger& log, ServiceStatus& status, Runner& runner) {
     const std::string output = runner.take_output();
     if (output.empty()) boost::this_thread::sleep_for(boost::chrono::milliseconds(100));
     for (const std::string_view piece : split_output_for_log(output)) {
-      log.trace("output: " + std::string(piece));
+      message.assign(kOutputPrefix).append(piece);
+      log.trace(message);
     }
   }
   return stop_requested;

@@ -8,6 +8,9 @@
 
 #include <boost/property_tree/ptree_fwd.hpp>
 
+#include "logging/log_line.h"
+#include "logging/logger.h"
+
 namespace vmrsmgr {
 
 // The component's command line and the folder it starts in, made from
@@ -18,10 +21,13 @@ struct ChildCommand {
 };
 ChildCommand child_command(const boost::property_tree::ptree& settings);
 
-// The most of a chunk of output one log line carries: the logger's 1024-byte
-// slot also holds the time stamp (up to 22 bytes), a blank, "[trace] ",
-// "output: " and the line end.
-inline constexpr std::size_t kMaxOutputPiece = 1024 - 22 - 1 - 8 - 8 - 2;
+// The component's output is logged at trace level behind this prefix.
+inline constexpr std::string_view kOutputPrefix = "output: ";
+// The most of it one log line carries: the logger's slot also holds the time
+// stamp, a blank, the tag, the prefix and the line end.
+inline constexpr std::size_t kMaxOutputPiece =
+    Logger::kSlotSize - kMaxTimeStamp - std::string_view(" [trace] ").size() -
+    kOutputPrefix.size() - std::string_view("\r\n").size();
 
 // Cuts output into pieces of at most max_piece bytes, in order and without
 // losing a byte, each ending at the last line end that fits where there is
