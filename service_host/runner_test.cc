@@ -68,34 +68,6 @@ TEST(Runner, AFullChunkWaitsInTheQueueWhole) {
   EXPECT_EQ(runner.take_output(), "");
 }
 
-TEST(Runner, LargeOutputArrivesInWholeChunksInOrder) {
-  const std::size_t size = 3 * 1024 * 1024 + 123;
-  Runner runner(
-      component_command("--quiet --lines 0 --flood " + std::to_string(size) + " --exit 0"));
-  runner.start();
-  std::string all;
-  for (const DWORD started = ::GetTickCount(); more(runner, started);) {
-    // Taken slowly, so that full chunks queue up.
-    ::Sleep(50);
-    for (std::size_t queued = runner.pending(); queued > 1; --queued) {
-      const std::string chunk = runner.take_output();
-      ASSERT_EQ(chunk.size(), Runner::kChunkSize);
-      all += chunk;
-    }
-    all += runner.take_output();
-  }
-  ASSERT_EQ(all.size(), size);
-  // The lines follow one another unbroken: flood line 0, 1, 2... from each block's start.
-  std::size_t lines = 0;
-  for (std::size_t at = 0; at < all.size(); ++lines) {
-    const std::size_t end = all.find("\r\n", at);
-    if (end == std::string::npos) break;  // the cut-off end
-    ASSERT_EQ(all.compare(at, 11, "flood line "), 0) << at;
-    at = end + 2;
-  }
-  EXPECT_GT(lines, size / 100);
-}
-
 TEST(Runner, AFolderThatCannotBeEnteredEndsLikeAFailedLaunch) {
   const CapturedOutput captured;
   Runner runner(component_command("--exit 0"), "C:\\no\\such\\folder\\");
