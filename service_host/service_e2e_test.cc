@@ -231,8 +231,10 @@ TEST(ServiceRun, ABadConfigurationFileFailsTheStartAtOnce) {
   const Outcome result = installation.tool("--start dariri");
   EXPECT_EQ(result.exit_code, 1) << result.output;
   EXPECT_TRUE(contains(result.output, "Service Starting error\n")) << result.output;
-  EXPECT_EQ(wait_for_service("dariri", SERVICE_STOPPED).dwCurrentState,
-            static_cast<DWORD>(SERVICE_STOPPED));
+  const SERVICE_STATUS status = wait_for_service("dariri", SERVICE_STOPPED);
+  EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(status.dwWin32ExitCode, 1066u);
+  EXPECT_EQ(status.dwServiceSpecificExitCode, 1u);
   ASSERT_TRUE(service_processes_ended());
   EXPECT_FALSE(fs::exists(installation.root() / "dariri" / "args.component"));  // never launched
   EXPECT_FALSE(fs::exists(installation.bin() / "log" / "dariri.vmrsmgr.log"));
