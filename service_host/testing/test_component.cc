@@ -52,6 +52,7 @@ struct Options {
 std::atomic<bool> g_interrupted{false};
 std::wstring g_marker;
 bool g_ignore_interrupt = false;
+bool g_end_on_broken_output = false;
 
 std::wstring own_path() {
   std::wstring path(MAX_PATH, L'\0');
@@ -63,8 +64,6 @@ std::wstring own_path() {
 std::wstring folder_of(const std::wstring& path) {
   return path.substr(0, path.find_last_of(L'\\') + 1);
 }
-
-bool g_end_on_broken_output = false;
 
 void say(DWORD stream, const std::string& text) {
   const std::string line = text + "\r\n";
