@@ -13,6 +13,8 @@
 #include <boost/thread/thread.hpp>
 
 #include "platform/text.h"
+#include "service_control/service_operations.h"
+#include "service_control/system_api.h"
 #include "service_host/process_tree.h"
 #include "service_host/runner.h"
 #include "service_host/service_status.h"
@@ -31,8 +33,7 @@ std::atomic<ServiceStatus*> g_status{nullptr};
 // A relative log folder and the components are found from the program's own
 // folder, whatever the service manager started it in.
 void enter_program_folder(ptree& settings) {
-  std::wstring path(MAX_PATH, L'\0');
-  path.resize(::GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
+  const std::wstring path = executable_path(real_system_api());
   if (!path.empty()) fs::current_path(fs::path(path).parent_path());
   settings.put(keys::kCurrentPath, fs::current_path().string());
 }
