@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "logging/log_dir_test_util.h"
 #include "tests/capture.h"
+#include "tests/temp_folder.h"
 
 namespace vmrsmgr {
 namespace {
@@ -45,7 +45,7 @@ class LoggerTest : public ::testing::Test {
   }
   Texts texts(const std::string& file) const { return texts_of(dir_.read(file)); }
 
-  testing_util::LogDir dir_;
+  testing::TempFolder dir_;
   const std::string name_ = "dariri.vmrsmgr.log";
 };
 
@@ -154,7 +154,7 @@ TEST_F(LoggerTest, LineThatReachesTheSizeStartsTheNextFile) {
       {100, {{"1", {m + "a"}}, {"2", {m + "b", m + "c"}}, {"", {m + "d"}}}},
   };
   for (const Case& c : cases) {
-    testing_util::LogDir dir;
+    testing::TempFolder dir;
     Logger logger;
     ASSERT_EQ(logger.start(name_, dir.text(), c.rotation_size, 9, 0), 0);
     for (const char* tail : {"a", "b", "c", "d"}) logger.log((c.rotation_size ? m : "") + tail);

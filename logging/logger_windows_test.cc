@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include "logging/log_dir_test_util.h"
 #include "logging/logger.h"
 #include "platform/handles.h"
+#include "platform/text.h"
+#include "tests/temp_folder.h"
+#include "tests/windows_support.h"
 
 namespace vmrsmgr {
 namespace {
@@ -20,10 +22,8 @@ namespace fs = boost::filesystem;
 class InheritingChild {
  public:
   InheritingChild() {
-    wchar_t self[MAX_PATH];
-    const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring command =
-        L"\"" + fs::path(std::wstring(self, n)).parent_path().wstring() + L"\\sleep_child.exe\"";
+        L"\"" + platform::to_wide(testing::program_folder()) + L"sleep_child.exe\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
@@ -63,7 +63,7 @@ platform::unique_hfile open_file(const fs::path& path, DWORD share, BOOL inherit
 // Shows that the test below can see a leak: an inheritable handle does keep
 // the file from being renamed while the child lives.
 TEST(LogFileInheritance, InheritedHandleKeepsTheFileFromBeingRenamed) {
-  testing_util::LogDir dir;
+  testing::TempFolder dir;
   const fs::path file = dir.path() / "leaky.vmrsmgr.log";
   auto handle = open_file(file, FILE_SHARE_READ | FILE_SHARE_WRITE, TRUE);
   ASSERT_TRUE(handle);
@@ -75,7 +75,7 @@ TEST(LogFileInheritance, InheritedHandleKeepsTheFileFromBeingRenamed) {
 }
 
 TEST(LogFileInheritance, ChildStartedAfterTheLogWasOpenedDoesNotHoldIt) {
-  testing_util::LogDir dir;
+  testing::TempFolder dir;
   const fs::path file = dir.path() / "dariri.vmrsmgr.log";
   Logger logger;
   ASSERT_EQ(logger.start("dariri.vmrsmgr.log", dir.text(), 1 << 20, 9, 0), 0);
@@ -94,7 +94,7 @@ TEST(LogFileInheritance, ChildStartedAfterTheLogWasOpenedDoesNotHoldIt) {
 // Another process holding the log exclusively: the lines wait and reach the
 // file once it can be opened again.
 TEST(LogFileHeld, LinesWaitUntilTheFileCanBeOpened) {
-  testing_util::LogDir dir;
+  testing::TempFolder dir;
   const fs::path file = dir.path() / "dariri.vmrsmgr.log";
   auto holder = open_file(file, 0, FALSE);
   ASSERT_TRUE(holder);

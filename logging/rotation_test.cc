@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "logging/log_dir_test_util.h"
+#include "tests/temp_folder.h"
 
 namespace vmrsmgr {
 namespace {
@@ -84,7 +84,7 @@ TEST(RotateLogs, NumbersRemovesAndMovesByTheDirectoryContents) {
        {z + "2", z + "3", z + "4", z + "5", z + "6"}},
   };
   for (const Case& c : cases) {
-    testing_util::LogDir dir;
+    testing::TempFolder dir;
     for (const std::string& name : c.before) {
       if (name.back() == '/') {
         boost::filesystem::create_directory(dir.path() / name);
@@ -99,7 +99,7 @@ TEST(RotateLogs, NumbersRemovesAndMovesByTheDirectoryContents) {
 }
 
 TEST(RotateLogs, RaisesWhenTheCurrentLogCannotBeMoved) {
-  testing_util::LogDir dir;
+  testing::TempFolder dir;
   dir.write("x.vmrsmgr.log", "x");
   boost::filesystem::create_directory(dir.path() / "x.vmrsmgr.log1");
   dir.write("x.vmrsmgr.log1/inside", "");

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <regex>
 #include <string>
@@ -15,15 +15,18 @@
 #include "platform/handles.h"
 #include "platform/last_error.h"
 #include "platform/text.h"
+#include "tests/windows_support.h"
 
 namespace vmrsmgr {
 namespace {
 
 using platform::to_narrow;
 using platform::to_wide;
-using platform::unique_handle;
-using platform::unique_hfile;
 using platform::unique_schandle;
+using testing::open_manager;
+using testing::open_service;
+using testing::Outcome;
+using testing::without_carriage_returns;
 
 std::wstring full_path(const char* path) {
   const std::wstring given = L"Z:" + to_wide(path);
@@ -38,13 +41,9 @@ const std::wstring& program() {
   return path;
 }
 
-std::string without_cr(std::string text) {
-  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-  return text;
-}
-
 std::string error_report(DWORD code) {
-  return without_cr(std::to_string(code) + "\n" + platform::system_message(code) + "\n");
+  return without_carriage_returns(std::to_string(code) + "\n" + platform::system_message(code) +
+                                  "\n");
 }
 
 std::string gui_answer(const char* json) {
@@ -54,64 +53,12 @@ std::string gui_answer(const char* json) {
 constexpr const char* kNotInstalledJson =
     R"({"service":"not installed or error during checking","status":"stopped"})";
 
-struct Outcome {
-  DWORD code;
-  std::string out, err;
-};
-
-unique_hfile temporary_file() {
-  wchar_t folder[MAX_PATH];
-  wchar_t name[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, folder);
-  ::GetTempFileNameW(folder, L"vms", 0, name);
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  return unique_hfile(::CreateFileW(name, GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    &inherit, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-}
-
-std::string contents(const unique_hfile& file) {
-  ::SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
-  std::string text;
-  char buffer[4096];
-  DWORD read = 0;
-  while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-    text.append(buffer, read);
-  }
-  return without_cr(text);
-}
-
 // Runs vmrsmgr.exe with the arguments; line ends are compared as "\n".
 Outcome run(const std::string& arguments) {
-  const unique_hfile out = temporary_file();
-  const unique_hfile err = temporary_file();
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = out.get();
-  startup.hStdError = err.get();
-  std::wstring command = L"\"" + program() + L"\" " + to_wide(arguments);
-  PROCESS_INFORMATION started{};
-  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &started)) {
-    ADD_FAILURE() << "cannot run " << to_narrow(command);
-    return {};
-  }
-  const unique_handle process(started.hProcess);
-  const unique_handle thread(started.hThread);
-  EXPECT_EQ(::WaitForSingleObject(process.get(), 120000), WAIT_OBJECT_0) << arguments;
-  DWORD code = 0;
-  ::GetExitCodeProcess(process.get(), &code);
-  return {code, contents(out), contents(err)};
-}
-
-unique_schandle open_manager() {
-  return unique_schandle(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-}
-
-unique_schandle open_service(const std::string& name, DWORD access = SERVICE_ALL_ACCESS) {
-  const unique_schandle manager = open_manager();
-  return unique_schandle(::OpenServiceW(manager.get(), to_wide(name).c_str(), access));
+  const Outcome outcome = testing::run_command(L"\"" + program() + L"\" " + to_wide(arguments),
+                                               120000, testing::Streams::apart);
+  EXPECT_NE(outcome.exit_code, -1) << "did not run to its end: " << arguments;
+  return outcome;
 }
 
 // Stops and deletes a service the test registered, whatever happened.
@@ -120,18 +67,7 @@ class Cleanup {
   explicit Cleanup(std::string name) : name_(std::move(name)) {}
   Cleanup(const Cleanup&) = delete;
   Cleanup& operator=(const Cleanup&) = delete;
-  ~Cleanup() {
-    const unique_schandle service = open_service(name_);
-    if (!service) return;
-    SERVICE_STATUS status{};
-    if (::ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
-      for (int i = 0; i < 100 && status.dwCurrentState != SERVICE_STOPPED; ++i) {
-        ::Sleep(100);
-        ::QueryServiceStatus(service.get(), &status);
-      }
-    }
-    ::DeleteService(service.get());
-  }
+  ~Cleanup() { testing::remove_service(name_); }
 
  private:
   std::string name_;
@@ -148,7 +84,7 @@ std::string register_test_service(const char* behaviour) {
   const std::string name = unique_name("vmrsmgr-test-");
   const std::wstring command =
       L"\"" + full_path(TEST_SERVICE_EXE) + L"\" " + to_wide(behaviour) + L" " + to_wide(name);
-  const unique_schandle manager = open_manager();
+  const unique_schandle manager = open_manager(SC_MANAGER_ALL_ACCESS);
   const unique_schandle service(::CreateServiceW(
       manager.get(), to_wide(name).c_str(), to_wide(name).c_str(), SERVICE_ALL_ACCESS,
       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(),
@@ -195,17 +131,18 @@ std::optional<Registration> registration(const std::string& name) {
 }
 
 void expect_outcome(const Outcome& actual, const Outcome& expected, const std::string& what) {
-  EXPECT_EQ(actual.code, expected.code) << what;
-  EXPECT_EQ(actual.out, expected.out) << what;
-  EXPECT_EQ(actual.err, expected.err) << what;
+  EXPECT_EQ(actual.exit_code, expected.exit_code) << what;
+  EXPECT_EQ(actual.output, expected.output) << what;
+  EXPECT_EQ(actual.errors, expected.errors) << what;
 }
 
 // For the waits, whose number of dots depends on the machine's pace.
-void expect_outcome_like(const Outcome& actual, DWORD code, const char* out_pattern,
+void expect_outcome_like(const Outcome& actual, int code, const char* out_pattern,
                          const std::string& what) {
-  EXPECT_EQ(actual.code, code) << what;
-  EXPECT_TRUE(std::regex_match(actual.out, std::regex(out_pattern))) << what << ":\n" << actual.out;
-  EXPECT_EQ(actual.err, "") << what;
+  EXPECT_EQ(actual.exit_code, code) << what;
+  EXPECT_TRUE(std::regex_match(actual.output, std::regex(out_pattern))) << what << ":\n"
+                                                                        << actual.output;
+  EXPECT_EQ(actual.errors, "") << what;
 }
 
 TEST(ServiceManager, InstallsEachComponentAsLocalSystem) {
@@ -329,7 +266,7 @@ TEST(ServiceManager, ReportsAndStopsAStartingService) {
   const std::string name = register_test_service("stay-pending");
   const Cleanup cleanup(name);
   {
-    const unique_schandle service = open_service(name);
+    const unique_schandle service = open_service(name, SERVICE_START);
     ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << ::GetLastError();
   }
   expect_outcome(run("--status " + name + " --mode GUI"),

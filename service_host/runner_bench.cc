@@ -106,9 +106,7 @@ double stop_time(const std::string& component_options) {
     return -1;
   }
   ::Sleep(500);  // the component and its child are up
-  const unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  const unique_schandle service(
-      ::OpenServiceW(manager.get(), L"dariri", SERVICE_STOP | SERVICE_QUERY_STATUS));
+  const unique_schandle service = open_service("dariri", SERVICE_STOP | SERVICE_QUERY_STATUS);
   SERVICE_STATUS status{};
   const Clock::time_point start = Clock::now();
   ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);

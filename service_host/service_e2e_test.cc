@@ -160,8 +160,7 @@ std::string logged_output(const std::string& log) {
     if (log.compare(at, tag.size(), tag) != 0) continue;
     output += log.substr(at + tag.size(), starts[i + 1] - 2 - at - tag.size());
   }
-  output.erase(std::remove(output.begin(), output.end(), '\r'), output.end());
-  return output;
+  return without_carriage_returns(output);
 }
 
 TEST(ServiceRun, EverythingTheComponentPrintsReachesTheLog) {

@@ -1,4 +1,3 @@
-#include <fstream>
 #include <string>
 
 #include <boost/filesystem.hpp>
@@ -7,6 +6,7 @@
 #include "settings/config.h"
 #include "settings/keys.h"
 #include "tests/capture.h"
+#include "tests/temp_folder.h"
 
 namespace vmrsmgr {
 namespace {
@@ -15,17 +15,11 @@ namespace fs = boost::filesystem;
 
 class ReadConfig : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / fs::unique_path("vmrsmgr-conf-%%%%-%%%%");
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string file() const { return (dir_ / "vmrsmgr.conf").string(); }
-  void write(const std::string& text) const { std::ofstream(file(), std::ios::binary) << text; }
+  std::string file() const { return (dir_.path() / "vmrsmgr.conf").string(); }
+  void write(const std::string& text) const { dir_.write("vmrsmgr.conf", text); }
   std::string get(const char* key) const { return config_.settings().get<std::string>(key, "-"); }
 
-  fs::path dir_;
+  const testing::TempFolder dir_;
   Config config_{""};
 };
 
@@ -71,7 +65,8 @@ TEST_F(ReadConfig, KeepsEarlierValuesAndFillsTheRest) {
 }
 
 TEST_F(ReadConfig, MissingFileOrDirectoryChangesNothing) {
-  for (const fs::path& path : {dir_ / "absent.conf", dir_ / "nodir" / "x.conf", dir_}) {
+  for (const fs::path& path :
+       {dir_.path() / "absent.conf", dir_.path() / "nodir" / "x.conf", dir_.path()}) {
     config_.settings().put(keys::kConfigFile, path.string());
     const CapturedOutput out;
     EXPECT_EQ(config_.read_config(), 0);
@@ -85,8 +80,8 @@ TEST_F(ReadConfig, RejectsABadFileWholeAndNamesTheLine) {
   config_.settings().put(keys::kConfigFile, file());
   const CapturedOutput out;
   EXPECT_EQ(config_.read_config(), -1);
-  EXPECT_EQ(out.err(), "Error in Config::read_config: " + file() +
-                           "(3): '=' character not found in line\n");
+  EXPECT_EQ(out.err(),
+            "Error in Config::read_config: " + file() + "(3): '=' character not found in line\n");
   EXPECT_EQ(get(keys::kMaxLogs), "-");
 }
 

@@ -1,33 +1,13 @@
 #pragma once
 
-#include <windows.h>
-
-#include <cstdint>
 #include <string>
 #include <vector>
 
 #include <boost/filesystem/path.hpp>
 
+#include "tests/windows_support.h"
+
 namespace vmrsmgr::testing {
-
-// What a program printed on both streams, and how it ended.
-struct Outcome {
-  int exit_code = -1;
-  std::string output;  // line ends normalised to \n
-};
-
-// Runs a command line and waits for it, at most timeout_ms; a program still
-// running then is ended and reported with exit code -1.
-Outcome run_command(const std::wstring& command_line, DWORD timeout_ms = 60000);
-
-// A service's state as the service manager reports it; state 0 when it
-// cannot be queried.
-SERVICE_STATUS query_service(const std::string& name);
-// Polls until the service is in the state or timeout_ms have passed.
-SERVICE_STATUS wait_for_service(const std::string& name, DWORD state, DWORD timeout_ms = 30000);
-
-// Processes running one of these program files, e.g. dariri.exe.
-std::vector<std::uint32_t> processes_named(const std::string& exe_name);
 
 // A copy of vmrsmgr.exe in a folder of its own (bin) below the Wine prefix's
 // drive C, with the test component copied into its sibling folders as the

@@ -7,22 +7,22 @@
 
 #include <boost/filesystem.hpp>
 
-namespace vmrsmgr::testing_util {
+namespace vmrsmgr::testing {
 
 // A fresh folder of real files for one test, removed with everything in it.
-class LogDir {
+class TempFolder {
  public:
-  LogDir()
+  TempFolder()
       : path_(boost::filesystem::temp_directory_path() /
-              boost::filesystem::unique_path("vmrsmgr-log-%%%%-%%%%-%%%%")) {
+              boost::filesystem::unique_path("vmrsmgr-test-%%%%-%%%%-%%%%")) {
     boost::filesystem::create_directories(path_);
   }
-  ~LogDir() {
+  ~TempFolder() {
     boost::system::error_code ignored;
     boost::filesystem::remove_all(path_, ignored);
   }
-  LogDir(const LogDir&) = delete;
-  LogDir& operator=(const LogDir&) = delete;
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
 
   const boost::filesystem::path& path() const { return path_; }
   std::string text() const { return path_.string(); }
@@ -48,4 +48,4 @@ class LogDir {
   boost::filesystem::path path_;
 };
 
-}  // namespace vmrsmgr::testing_util
+}  // namespace vmrsmgr::testing

@@ -1,0 +1,53 @@
+#pragma once
+
+// What the Windows tests need of the real system: programs run with their
+// output captured, services of the build's Wine prefix, running processes.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/handles.h"
+
+namespace vmrsmgr::testing {
+
+// The same text without its carriage returns: the C runtime writes \r\n for
+// \n to files and pipes.
+std::string without_carriage_returns(std::string text);
+
+// The folder of the running program, with its trailing backslash: the build
+// puts the test programs beside the tests.
+std::string program_folder();
+
+// What a program printed, and how it ended.
+struct Outcome {
+  int exit_code = -1;
+  std::string output;  // standard output, with standard error unless apart
+  std::string errors;  // standard error when apart
+};
+
+enum class Streams { merged, apart };
+
+// Runs a command line and waits for it, at most timeout_ms; a program that
+// cannot be started, or still runs then and is ended, has exit code -1. Line
+// ends of the output are normalised to \n.
+Outcome run_command(const std::wstring& command_line, DWORD timeout_ms = 60000,
+                    Streams streams = Streams::merged);
+
+platform::unique_schandle open_manager(DWORD rights = SC_MANAGER_CONNECT);
+platform::unique_schandle open_service(const std::string& name, DWORD rights);
+
+// A service's state as the service manager reports it; state 0 when it
+// cannot be queried.
+SERVICE_STATUS query_service(const std::string& name);
+// Polls until the service is in the state or timeout_ms have passed.
+SERVICE_STATUS wait_for_service(const std::string& name, DWORD state, DWORD timeout_ms = 30000);
+// Stops the service if it runs and deletes it; nothing when there is none.
+void remove_service(const std::string& name);
+
+// Processes running one of these program files, e.g. dariri.exe.
+std::vector<std::uint32_t> processes_named(const std::string& exe_name);
+
+}  // namespace vmrsmgr::testing
