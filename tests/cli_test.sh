@@ -8,6 +8,12 @@ exe=$2
 failures=0
 passed=0
 
+# Many short runs one after another can meet an idle Wine server that is just
+# exiting ("wine client error"); one long-lived client keeps it up meanwhile.
+"$wine_run" ping -n 900 127.0.0.1 </dev/null >/dev/null 2>&1 &
+keeper=$!
+trap 'kill $keeper 2>/dev/null; wait $keeper 2>/dev/null' EXIT
+
 # expect NAME EXIT STDOUT STDERR -- ARGS...
 expect() {
   local name=$1 want_code=$2 want_out=$3 want_err=$4
