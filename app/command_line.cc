@@ -26,6 +26,7 @@ constexpr const char* kPasswordMissing =
 po::options_description make_options_description() {
   po::options_description options("vmrsmgr tool, windows service tool", 80, 40);
   const auto text = [] { return po::value<std::string>(); };
+  // clang-format off
   options.add_options()
       ("install,c", text(), "Install service\n(This option will require --account and --password)")
       ("uninstall,r", text(), "Uninstall the service")
@@ -40,6 +41,7 @@ po::options_description make_options_description() {
       ("usercheck", "Checks username and password")
       ("account,u", text(), "Windows account that will install and run the service")
       ("password,p", text(), "Password that will be used for the user that will run the service");
+  // clang-format on
   return options;
 }
 

@@ -58,7 +58,11 @@ TEST(ParseCommandLine, ChoosesTheModeAndTheServiceName) {
       {{"--run=dariri"}, 1, "2", "dariri", "", false},
       {{"-sdariri"}, 1, "2", "dariri", "", false},
       {{"--install", "dariri", "-u", "CORP\\svc", "-p", "pw", "--status", "dariri"},
-       1, "7", "dariri", "", false},
+       1,
+       "7",
+       "dariri",
+       "",
+       false},
       {{"--install", "reduze", "--account", "", "--password", ""}, 1, "3", "reduze", "", false},
       {{"--install", "dariri"}, -1, "3", "dariri", kAccountMissing, false},
       {{"--install", "dariri", "--account", "a"}, -1, "3", "dariri", kPasswordMissing, false},
@@ -66,12 +70,24 @@ TEST(ParseCommandLine, ChoosesTheModeAndTheServiceName) {
       {{"--usercheck"}, -1, "1", "-", kAccountMissing, false},
       {{"--usercheck", "-u", "alice"}, -1, "1", "-", kPasswordMissing, false},
       {{"--mode", "GUI"}, 1, "-", "-", "", false},
-      {{"--st", "dariri"}, -1, "-", "-",
-       "Error: option '--st' is ambiguous and matches '--start', '--status', and '--stop'\n", false},
-      {{"--start"}, -1, "-", "-",
-       "Error: the required argument for option '--start' is missing\n", false},
-      {{"--stop", "a", "--stop", "b"}, -1, "-", "-",
-       "Error: option '--stop' cannot be specified more than once\n", false},
+      {{"--st", "dariri"},
+       -1,
+       "-",
+       "-",
+       "Error: option '--st' is ambiguous and matches '--start', '--status', and '--stop'\n",
+       false},
+      {{"--start"},
+       -1,
+       "-",
+       "-",
+       "Error: the required argument for option '--start' is missing\n",
+       false},
+      {{"--stop", "a", "--stop", "b"},
+       -1,
+       "-",
+       "-",
+       "Error: option '--stop' cannot be specified more than once\n",
+       false},
       {{"--bogus"}, -1, "-", "-", "Error: unrecognised option '--bogus'\n", false},
   };
   for (const Case& c : cases) {
@@ -90,8 +106,9 @@ TEST(ParseCommandLine, ChoosesTheModeAndTheServiceName) {
 
 TEST(ParseCommandLine, StoresCredentialsZpcAndGui) {
   Parsed p;
-  parse({"--usercheck", "--account", "CORP\\alice", "--password", "", "-d", "PROD", "--mode", "GUI"},
-        p);
+  parse(
+      {"--usercheck", "--account", "CORP\\alice", "--password", "", "-d", "PROD", "--mode", "GUI"},
+      p);
   ASSERT_EQ(p.result, 1);
   EXPECT_EQ(get(p, keys::kMode), "1");
   EXPECT_EQ(get(p, keys::kAccount), "CORP\\alice");

@@ -33,7 +33,9 @@ struct ProfileCase {
   Expected expected;
 };
 
-std::string get(const Config& c, const char* key) { return c.settings().get<std::string>(key, "-"); }
+std::string get(const Config& c, const char* key) {
+  return c.settings().get<std::string>(key, "-");
+}
 
 TEST(PrepareProfile, SelectsTheProfileOfTheServiceName) {
   const ProfileCase cases[] = {
@@ -58,7 +60,8 @@ TEST(PrepareProfile, SelectsTheProfileOfTheServiceName) {
       {{"reduzeXPROD", nullptr},
        {0, "", "reduzeXPROD", "PROD", "Reduze-PROD", "Verimor Tavrin Viradozir Service for PROD",
         "\\..\\tavrin\\", "reduze.exe", " -D start -d PROD"}},
-      {{"reduze", nullptr}, {-1, "Error: ZPC is not set \n", "reduze", "-", "-", "-", "-", "-", "-"}},
+      {{"reduze", nullptr},
+       {-1, "Error: ZPC is not set \n", "reduze", "-", "-", "-", "-", "-", "-"}},
       {{"reduze-", nullptr},
        {-1, "Error: ZPC is not set \n", "reduze-", "-", "-", "-", "-", "-", "-"}},
       {{"reduze", ""}, {-1, "Error: ZPC is not set \n", "reduze-", "", "-", "-", "-", "-", "-"}},
