@@ -7,7 +7,6 @@
 #include <boost/filesystem/path.hpp>
 
 #include "app/account_check.h"
-#include "app/exit_request.h"
 #include "app/status_report.h"
 #include "service_host/dispatcher.h"
 #include "settings/config.h"
@@ -59,8 +58,6 @@ int run_program(int argc, const char* const argv[]) {
     if (config.prepare_profile() == -1) return 1;
     const int mode = config.settings().get_optional<int>(keys::kMode).value_or(kModeNone);
     return run_operation(config, mode);
-  } catch (const ExitRequest& request) {
-    return request.code;
   } catch (const std::exception& e) {
     std::cerr << "Error: " << e.what() << std::endl;
     return 1;

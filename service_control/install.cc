@@ -7,7 +7,7 @@
 
 #include <boost/property_tree/ptree.hpp>
 
-#include "app/exit_request.h"
+#include "platform/executable_path.h"
 #include "platform/text.h"
 #include "service_control/account.h"
 #include "service_control/service_operations.h"
@@ -23,10 +23,6 @@ constexpr const wchar_t* kServiceAccess =
     L"(A;; CCLCSWLOCRRC;;; IU)(A;; CCLCSWRPWPLOCRRC;;; SU)";
 
 constexpr ULONG kLookupIsolatedAsLocal = 0x80000000;
-
-// Windows paths have at most 32767 characters; the bound keeps a misbehaving
-// call from growing the buffer forever.
-constexpr DWORD kLongestPath = 65536;
 
 LSA_UNICODE_STRING lsa_string(std::wstring& text) {
   if (text.size() >= std::numeric_limits<USHORT>::max() / 2) {
@@ -65,6 +61,7 @@ int grant_service_logon(SystemApi& api, const std::wstring& account) {
   PolicyHandle policy(raw, {&api});
 
   LsaMemory<LSA_TRANSLATED_SID2> sids = lookup_account_sid(api, policy.get(), account);
+  if (!sids) return 1;
   wchar_t right_name[] = L"SeServiceLogonRight";
   LSA_UNICODE_STRING right{sizeof(right_name) - sizeof(wchar_t), sizeof(right_name), right_name};
   if (api.lsa_add_account_rights(policy.get(), sids->Sid, &right, 1) != 0) {
@@ -84,20 +81,6 @@ int grant_service_logon(SystemApi& api, const std::wstring& account) {
 
 }  // namespace
 
-std::wstring executable_path(SystemApi& api) {
-  std::wstring path;
-  for (DWORD size = MAX_PATH; size <= kLongestPath; size *= 2) {
-    path.resize(size);
-    const DWORD length = api.module_file_name(path.data(), size);
-    // A path that filled the whole buffer may have been cut.
-    if (length < size) {
-      path.resize(length);
-      return path;
-    }
-  }
-  return {};
-}
-
 std::wstring service_command_line(const std::wstring& executable, const std::string& service_name) {
   return L"\"" + executable + L"\" -s " + platform::to_wide(service_name);
 }
@@ -113,7 +96,7 @@ LsaMemory<LSA_TRANSLATED_SID2> lookup_account_sid(SystemApi& api, LSA_HANDLE pol
   LsaMemory<LSA_TRANSLATED_SID2> sids(sids_raw, {&api});
   if (status == 0) return sids;
   print_lsa_error(status);
-  throw ExitRequest{1};
+  return LsaMemory<LSA_TRANSLATED_SID2>(nullptr, {&api});
 }
 
 int install_service(const boost::property_tree::ptree& settings, SystemApi& api) {
@@ -139,7 +122,11 @@ int install_service(const boost::property_tree::ptree& settings, SystemApi& api)
     }
   }
 
-  const std::wstring command_line = service_command_line(executable_path(api), name);
+  const std::wstring command_line = service_command_line(
+      platform::executable_path([&api](wchar_t* buffer, std::uint32_t size) -> std::uint32_t {
+        return api.module_file_name(buffer, size);
+      }),
+      name);
 
   const ServiceHandle manager(api.open_sc_manager(SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE),
                               {&api});
@@ -155,12 +142,7 @@ int install_service(const boost::property_tree::ptree& settings, SystemApi& api)
                          command_line.c_str(), account.empty() ? nullptr : wide_account.c_str(),
                          password.empty() ? nullptr : wide_password.c_str()),
       {&api});
-  if (!service) {
-    const DWORD error = last_error();
-    std::cerr << "Create Service failed" << std::endl;
-    print_error(error);
-    return 1;
-  }
+  if (!service) return report_failure(std::cerr, "Create Service failed", last_error());
   std::cout << "Service has been installed" << std::endl;
 
   std::wstring description = platform::to_wide(read(keys::kDescription));

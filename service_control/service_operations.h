@@ -21,13 +21,9 @@ int stop_service(const boost::property_tree::ptree& settings, SystemApi& api);
 int service_status(const boost::property_tree::ptree& settings, SystemApi& api);
 
 // The SID of an account name, as the one-element array the system allocated.
-// When the name cannot be translated it prints the report and ends the
-// process with exit code 1 (throws ExitRequest).
+// When the name cannot be translated it prints the report and holds nothing.
 LsaMemory<LSA_TRANSLATED_SID2> lookup_account_sid(SystemApi& api, LSA_HANDLE policy,
                                                   std::wstring name);
-
-// The full path of the running executable, however long.
-std::wstring executable_path(SystemApi& api);
 
 // What the manager runs for the service: "<path>" -s <name>.
 std::wstring service_command_line(const std::wstring& executable, const std::string& service_name);

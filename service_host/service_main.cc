@@ -12,9 +12,8 @@
 #include <boost/property_tree/ptree.hpp>
 #include <boost/thread/thread.hpp>
 
+#include "platform/executable_path.h"
 #include "platform/text.h"
-#include "service_control/service_operations.h"
-#include "service_control/system_api.h"
 #include "service_host/process_tree.h"
 #include "service_host/runner.h"
 #include "service_host/service_status.h"
@@ -33,7 +32,7 @@ std::atomic<ServiceStatus*> g_status{nullptr};
 // A relative log folder and the components are found from the program's own
 // folder, whatever the service manager started it in.
 void enter_program_folder(ptree& settings) {
-  const std::wstring path = executable_path(real_system_api());
+  const std::wstring path = platform::executable_path();
   if (!path.empty()) fs::current_path(fs::path(path).parent_path());
   settings.put(keys::kCurrentPath, fs::current_path().string());
 }
