@@ -3,15 +3,21 @@
 #include <cstdint>
 #include <iostream>
 #include <string>
+#include <system_error>
 
 namespace vmrsmgr::platform {
 
-// The system's message text for an error code, ending in "\n"; empty
+// The system's message text for an error code, without its line end; empty
 // when the system has none.
 std::string system_message(std::uint32_t code);
 
+// A failed Windows call as an exception: "<what>: <system's text>", with the
+// code kept in the error's category.
+std::system_error windows_error(std::uint32_t code, const std::string& what);
+
 // The calling thread's last error: its code and the system's text, as
-// "%d\n%s\n". Nothing when the system has no text for the code.
+// "%d\n%s\n" where the text keeps the line end the system gives it. Nothing
+// when the system has no text for the code.
 void print_last_error(std::ostream& out = std::cout);
 
 }  // namespace vmrsmgr::platform

@@ -7,6 +7,10 @@
 #include "service_control/service_operations.h"
 #include "settings/keys.h"
 
+// The graphical front end and administrators' scripts match these texts as
+// they are: every status names Dariri whatever the component, and "Stoped",
+// "Stoping" are spelled so on purpose. Keep them exactly.
+
 namespace vmrsmgr {
 namespace {
 
@@ -34,10 +38,7 @@ OpenedService open_service(const boost::property_tree::ptree& settings, SystemAp
 }
 
 int report_not_opened() {
-  const DWORD error = last_error();
-  std::cout << "Cannot connect to Service" << std::endl;
-  print_error(error);
-  return 1;
+  return report_failure(std::cout, "Cannot connect to Service", last_error());
 }
 
 // What a stop request's answer means for the operation that sent it.
@@ -75,9 +76,7 @@ int stop_and_wait(SystemApi& api, SC_HANDLE service, const StopTexts& texts) {
     case StopAnswer::kNotRunning:
       return 0;
     case StopAnswer::kFailed:
-      std::cout << texts.failed << std::endl;
-      print_error(error);
-      return 1;
+      return report_failure(std::cout, texts.failed, error);
     case StopAnswer::kWait:
       break;
   }
@@ -85,9 +84,7 @@ int stop_and_wait(SystemApi& api, SC_HANDLE service, const StopTexts& texts) {
   const WaitResult waited =
       wait_while_pending(api, service, status, SERVICE_STOP_PENDING, texts.interval);
   if (waited.status.dwCurrentState != SERVICE_STOPPED) {
-    std::cout << texts.failed << std::endl;
-    print_error(waited.error);
-    return 1;
+    return report_failure(std::cout, texts.failed, waited.error);
   }
   std::cout << std::endl << texts.done << std::endl;
   return 0;
@@ -142,10 +139,7 @@ int uninstall_service(const boost::property_tree::ptree& settings, SystemApi& ap
     return 1;
   }
   if (!api.delete_service(opened.service.get())) {
-    const DWORD error = last_error();
-    std::cout << "Service Uninstalling error" << std::endl;
-    print_error(error);
-    return 1;
+    return report_failure(std::cout, "Service Uninstalling error", last_error());
   }
   std::cout << "Dariri service uninstalled successfully." << std::endl;
   return 0;
@@ -153,20 +147,13 @@ int uninstall_service(const boost::property_tree::ptree& settings, SystemApi& ap
 
 int start_service(const boost::property_tree::ptree& settings, SystemApi& api) {
   const ServiceHandle manager(api.open_sc_manager(SC_MANAGER_CONNECT), {&api});
-  if (!manager) {
-    const DWORD error = last_error();
-    std::cout << "Cannot connect to Service manager " << std::endl;
-    print_error(error);
-    return 1;
-  }
+  if (!manager)
+    return report_failure(std::cout, "Cannot connect to Service manager ", last_error());
   const ServiceHandle service(
       api.open_service(manager.get(), service_name(settings).c_str(), kStartAccess), {&api});
   if (!service) return report_not_opened();
   if (!api.start_service(service.get())) {
-    const DWORD error = last_error();
-    std::cout << "Service Starting error" << std::endl;
-    print_error(error);
-    return 1;
+    return report_failure(std::cout, "Service Starting error", last_error());
   }
 
   std::cout << "Starting Dariri service";

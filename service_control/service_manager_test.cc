@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/handles.h"
-#include "platform/last_error.h"
 #include "platform/text.h"
 #include "tests/windows_support.h"
 
@@ -23,10 +22,10 @@ namespace {
 using platform::to_narrow;
 using platform::to_wide;
 using platform::unique_schandle;
+using testing::error_report;
 using testing::open_manager;
 using testing::open_service;
 using testing::Outcome;
-using testing::without_carriage_returns;
 
 std::wstring full_path(const char* path) {
   const std::wstring given = L"Z:" + to_wide(path);
@@ -39,11 +38,6 @@ std::wstring full_path(const char* path) {
 const std::wstring& program() {
   static const std::wstring path = full_path(VMRSMGR_EXE);
   return path;
-}
-
-std::string error_report(DWORD code) {
-  return without_carriage_returns(std::to_string(code) + "\n" + platform::system_message(code) +
-                                  "\n");
 }
 
 std::string gui_answer(const char* json) {

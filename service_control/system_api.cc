@@ -2,6 +2,8 @@
 
 #include <sddl.h>
 
+#include <iostream>
+
 #include "platform/last_error.h"
 
 namespace vmrsmgr {
@@ -87,6 +89,12 @@ DWORD last_error() { return ::GetLastError(); }
 void print_error(DWORD code) {
   ::SetLastError(code);
   platform::print_last_error();
+}
+
+int report_failure(std::ostream& stream, const char* message, DWORD error) {
+  stream << message << std::endl;
+  print_error(error);
+  return 1;
 }
 
 void print_lsa_error(NTSTATUS status) { print_error(::LsaNtStatusToWinError(status)); }

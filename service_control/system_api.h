@@ -8,6 +8,7 @@
 #include <ntsecapi.h>
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <type_traits>
 
@@ -86,6 +87,10 @@ DWORD last_error();
 // The last-error report for a code taken earlier, so that output written in
 // between cannot replace it.
 void print_error(DWORD code);
+
+// The fixed answer of a failed step: the message on its stream, then the
+// report of the error on standard output. Returns the failure's result, 1.
+int report_failure(std::ostream& stream, const char* message, DWORD error);
 
 // The report after an LSA call, which answers with a status and leaves the
 // thread's last error alone.

@@ -4,7 +4,7 @@
 
 #include <exception>
 #include <iostream>
-#include <stdexcept>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -19,10 +19,8 @@ namespace {
 using platform::unique_handle;
 
 // A failure of the calling thread's last Windows call, as one line.
-std::runtime_error last_error(const std::string& what) {
-  std::string text = platform::system_message(::GetLastError());
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return std::runtime_error(what + ": " + text);
+std::system_error failed_call(const std::string& what) {
+  return platform::windows_error(::GetLastError(), what);
 }
 
 std::string empty_chunk() {
@@ -43,14 +41,14 @@ Pipe make_pipe() {
   SECURITY_ATTRIBUTES attributes{};
   attributes.nLength = sizeof(attributes);
   if (!::CreatePipe(pipe.read.put(), pipe.write.put(), &attributes, Runner::kPipeBuffer)) {
-    throw last_error("cannot create the output pipe");
+    throw failed_call("cannot create the output pipe");
   }
   if (!::SetHandleInformation(pipe.write.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
-    throw last_error("cannot hand the output pipe to the command");
+    throw failed_call("cannot hand the output pipe to the command");
   }
   DWORD mode = PIPE_NOWAIT;
   if (!::SetNamedPipeHandleState(pipe.read.get(), &mode, nullptr, nullptr)) {
-    throw last_error("cannot make the output pipe non-blocking");
+    throw failed_call("cannot make the output pipe non-blocking");
   }
   return pipe;
 }
@@ -136,8 +134,8 @@ void Runner::launch_and_read() {
       ::CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
                        nullptr, folder_.empty() ? nullptr : folder_.c_str(), &startup, &info);
   if (!created) {
-    throw last_error(folder_.empty() ? "cannot start " + command_
-                                     : "cannot start " + command_ + " in " + folder_);
+    throw failed_call(folder_.empty() ? "cannot start " + command_
+                                      : "cannot start " + command_ + " in " + folder_);
   }
   const unique_handle process(info.hProcess);
   const unique_handle main_thread(info.hThread);

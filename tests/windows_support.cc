@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/last_error.h"
 #include "platform/text.h"
 
 namespace vmrsmgr::testing {
@@ -44,6 +45,12 @@ std::string contents(const unique_hfile& file) {
 std::string without_carriage_returns(std::string text) {
   text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
   return text;
+}
+
+std::string error_report(DWORD code) {
+  // The system's text keeps its own line end, so the report ends in an
+  // empty line.
+  return std::to_string(code) + "\n" + platform::system_message(code) + "\n\n";
 }
 
 std::string program_folder() {

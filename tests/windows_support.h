@@ -17,9 +17,16 @@ namespace vmrsmgr::testing {
 // \n to files and pipes.
 std::string without_carriage_returns(std::string text);
 
+// What the last-error report prints for a code, line ends as \n.
+std::string error_report(DWORD code);
+
 // The folder of the running program, with its trailing backslash: the build
 // puts the test programs beside the tests.
 std::string program_folder();
+
+// The program that stands in for the components; the build puts it beside
+// vmrsmgr.exe and the tests.
+inline std::string test_component() { return program_folder() + "test_component.exe"; }
 
 // What a program printed, and how it ended.
 struct Outcome {

@@ -14,15 +14,10 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/last_error.h"
+#include "tests/windows_support.h"
 #include "service_control/system_api.h"
 
 namespace vmrsmgr::testing {
-
-// What the last-error report prints for a code.
-inline std::string error_report(DWORD code) {
-  return std::to_string(code) + "\n" + platform::system_message(code) + "\n";
-}
 
 inline std::optional<std::wstring> text_or_none(const wchar_t* text) {
   if (text == nullptr) return std::nullopt;
