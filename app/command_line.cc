@@ -10,6 +10,7 @@
 #include "generated/version.h"
 #include "settings/config.h"
 #include "settings/keys.h"
+#include "settings/profile.h"
 
 namespace po = boost::program_options;
 
@@ -76,9 +77,7 @@ int Config::parse_command_line(int argc, const char* const argv[]) {
       tree_.put(keys::kMode, static_cast<int>(kModeInstall));
       tree_.put(keys::kServiceName, value("install"));
       const std::string name = tree_.get<std::string>(keys::kServiceName, "");
-      if (name != "dariri" && name != "devidori" && name != "zavadedad" && name != "reduze") {
-        return -1;
-      }
+      if (!is_component(name)) return -1;
       if (!store_credentials()) return -1;
     }
 

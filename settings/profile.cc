@@ -41,6 +41,13 @@ int refuse(const char* message) {
 
 }  // namespace
 
+bool is_component(const std::string& name) {
+  for (const Profile& p : kProfiles) {
+    if (name == p.name) return true;
+  }
+  return name == kControlComponent;
+}
+
 bool is_valid_zpc(const std::string& zpc) {
   for (char c : zpc) {
     if (!is_zpc_char(c)) return false;
