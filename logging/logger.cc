@@ -190,6 +190,7 @@ void Logger::rotate_file() {
       rotate();
     }
   } catch (const std::exception& e) {
+    // Spelled so on purpose: scripts match it.
     std::cerr << "EXEPTION: " << e.what() << std::endl;
   }
   file_.open(path_);

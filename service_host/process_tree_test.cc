@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/handles.h"
-#include "service_host/testing/programs.h"
+#include "tests/windows_support.h"
 
 namespace vmrsmgr {
 namespace {

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/handles.h"
+#include "tests/windows_support.h"
 #include "service_host/process_tree.h"
-#include "service_host/testing/programs.h"
 #include "tests/capture.h"
 
 namespace vmrsmgr {

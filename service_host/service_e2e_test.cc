@@ -13,8 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/text.h"
-#include "service_host/testing/installation.h"
-#include "service_host/testing/programs.h"
+#include "tests/installation.h"
 
 namespace vmrsmgr::testing {
 namespace {

@@ -15,6 +15,6 @@ build_windows() {
   cmake -S "$repo_root" -B "$windows_build" \
     -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-w64-x86_64.cmake" \
     -DBoost_DIR="$boost_windows_prefix/lib/cmake/Boost" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVMRSMGR_BENCH=ON >/dev/null
   cmake --build "$windows_build" -j "$jobs"
 }

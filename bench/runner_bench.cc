@@ -20,8 +20,7 @@
 
 #include "platform/handles.h"
 #include "service_host/runner.h"
-#include "service_host/testing/installation.h"
-#include "service_host/testing/programs.h"
+#include "tests/installation.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "service_host/testing/installation.h"
+#include "tests/installation.h"
 
 #include <cstdint>
 #include <iterator>
@@ -8,7 +8,6 @@
 
 #include "platform/handles.h"
 #include "platform/text.h"
-#include "service_host/testing/programs.h"
 
 namespace vmrsmgr::testing {
 
