@@ -4,8 +4,10 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <set>
 
 #include "platform/handles.h"
+#include "service_host/component_job.h"
 
 namespace vmrsmgr {
 namespace {
@@ -13,26 +15,53 @@ namespace {
 using platform::unique_handle;
 using platform::unique_hfile;
 
-constexpr DWORD kGraceMs = 500;
+// A forced end, or the job's backstop, takes far less than this.
+constexpr std::uint32_t kStepHintMs = 2000;
 
-void end_descendants(ProcessSystem& processes, std::uint32_t parent_id,
-                     std::uint64_t parent_created) {
-  std::vector<ProcessSystem::Entry> children = processes.snapshot();
-  children.erase(std::remove_if(children.begin(), children.end(),
-                                [&](const ProcessSystem::Entry& e) {
-                                  return e.parent_id != parent_id || e.id == parent_id;
-                                }),
-                 children.end());
+struct Doomed {
+  std::uint32_t id;
+  std::unique_ptr<ProcessSystem::Process> process;
+};
+
+// Appends the descendants of parent_id, deepest first, each after its own.
+void collect_descendants(ProcessSystem& processes, const std::vector<ProcessSystem::Entry>& all,
+                         std::uint32_t parent_id, std::uint64_t parent_created,
+                         std::set<std::uint32_t>& seen, std::vector<Doomed>& doomed) {
+  std::vector<ProcessSystem::Entry> children;
+  for (const ProcessSystem::Entry& e : all) {
+    if (e.parent_id == parent_id && e.id != parent_id && seen.count(e.id) == 0) {
+      children.push_back(e);
+    }
+  }
   std::stable_partition(children.begin(), children.end(),
                         [](const ProcessSystem::Entry& e) { return !e.console_host; });
   for (const ProcessSystem::Entry& entry : children) {
-    // The open handle keeps the child's id ours while its own children are
-    // walked.
-    const std::unique_ptr<ProcessSystem::Process> child = processes.open(entry.id);
+    // The open handle keeps the child's id ours until the end of the stop.
+    std::unique_ptr<ProcessSystem::Process> child = processes.open(entry.id);
     if (!child || child->created() < parent_created) continue;
-    end_descendants(processes, entry.id, child->created());
-    child->end();
+    seen.insert(entry.id);
+    collect_descendants(processes, all, entry.id, child->created(), seen, doomed);
+    doomed.push_back({entry.id, std::move(child)});
   }
+}
+
+// The tree below the process, then the job's processes that it missed.
+std::vector<Doomed> collect(ProcessSystem& processes, std::uint32_t parent_id) {
+  std::vector<Doomed> doomed;
+  std::set<std::uint32_t> seen{parent_id};
+  const std::vector<ProcessSystem::Entry> all = processes.snapshot();
+  if (const std::unique_ptr<ProcessSystem::Process> parent = processes.open(parent_id)) {
+    collect_descendants(processes, all, parent_id, parent->created(), seen, doomed);
+  }
+  for (const std::uint32_t id : processes.job_members()) {
+    if (seen.count(id) != 0) continue;
+    std::unique_ptr<ProcessSystem::Process> orphan = processes.open(id);
+    if (!orphan || !orphan->in_job()) continue;
+    seen.insert(id);
+    collect_descendants(processes, all, id, orphan->created(), seen, doomed);
+    doomed.push_back({id, std::move(orphan)});
+  }
+  return doomed;
 }
 
 // While attached to a component's console the service receives the interrupt
@@ -41,44 +70,59 @@ BOOL WINAPI ignore_interrupt(DWORD event) {
   return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
 }
 
-// An interrupt reaches only the processes of a console, and the service has
-// none of its own: it borrows the process's console for the moment. A process
-// without a console of its own gets the interrupt by its group id, in case it
-// leads one.
-void interrupt(DWORD id) {
+// An interrupt reaches every process of a console, and the service has none
+// of its own: it borrows the process's console for the moment. A process
+// without a console gets the interrupt by its group id, in case it leads one.
+std::vector<std::uint32_t> interrupt(DWORD id) {
   static const BOOL ignoring = ::SetConsoleCtrlHandler(ignore_interrupt, TRUE);
   static_cast<void>(ignoring);
-  if (::AttachConsole(id)) {
-    ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
-    ::FreeConsole();
-  } else {
-    ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, id);
+  if (!::AttachConsole(id)) {
+    if (!::GenerateConsoleCtrlEvent(CTRL_C_EVENT, id)) return {};
+    return {id};
   }
+  std::vector<DWORD> reached(64);
+  DWORD count = ::GetConsoleProcessList(reached.data(), static_cast<DWORD>(reached.size()));
+  if (count > reached.size()) {
+    reached.resize(count);
+    count = ::GetConsoleProcessList(reached.data(), static_cast<DWORD>(reached.size()));
+  }
+  reached.resize(std::min<std::size_t>(count, reached.size()));
+  const BOOL sent = ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+  ::FreeConsole();
+  if (!sent) return {};
+  reached.push_back(id);  // also when the system could not list them
+  return {reached.begin(), reached.end()};
 }
 
 class WindowsProcess final : public ProcessSystem::Process {
  public:
-  WindowsProcess(DWORD id, unique_handle handle, bool may_end, std::uint64_t created)
-      : id_(id), handle_(std::move(handle)), may_end_(may_end), created_(created) {}
+  WindowsProcess(DWORD id, unique_handle handle, bool may_end, bool in_job, std::uint64_t created)
+      : id_(id),
+        handle_(std::move(handle)),
+        may_end_(may_end),
+        in_job_(in_job),
+        created_(created) {}
 
   std::uint64_t created() const override { return created_; }
-
-  void end() override {
-    if (!may_end_) return;
-    interrupt(id_);
-    ::WaitForSingleObject(handle_.get(), kGraceMs);
-    ::TerminateProcess(handle_.get(), 1);  // fails harmlessly when it has ended
-  }
+  bool may_end() const override { return may_end_; }
+  bool in_job() const override { return in_job_; }
+  std::vector<std::uint32_t> interrupt() override { return vmrsmgr::interrupt(id_); }
+  bool ended() override { return ::WaitForSingleObject(handle_.get(), 0) != WAIT_TIMEOUT; }
+  void terminate() override { ::TerminateProcess(handle_.get(), 1); }
+  HANDLE handle() const { return handle_.get(); }
 
  private:
   DWORD id_;
   unique_handle handle_;
   bool may_end_;
+  bool in_job_;
   std::uint64_t created_;
 };
 
 class WindowsProcesses final : public ProcessSystem {
  public:
+  explicit WindowsProcesses(const ComponentJob* job) : job_(job) {}
+
   std::vector<Entry> snapshot() override {
     std::vector<Entry> entries;
     const unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -107,20 +151,60 @@ class WindowsProcesses final : public ProcessSystem {
     if (!::GetProcessTimes(handle.get(), &created, &exited, &kernel, &user)) return nullptr;
     const std::uint64_t time =
         (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-    return std::make_unique<WindowsProcess>(id, std::move(handle), may_end, time);
+    const bool in_job = job_ != nullptr && job_->contains(handle.get());
+    return std::make_unique<WindowsProcess>(id, std::move(handle), may_end, in_job, time);
   }
+
+  std::vector<std::uint32_t> job_members() override {
+    return job_ != nullptr ? job_->members() : std::vector<std::uint32_t>{};
+  }
+
+  void wait_all(const std::vector<Process*>& processes, std::uint32_t timeout_ms) override {
+    const ULONGLONG until = ::GetTickCount64() + timeout_ms;
+    std::vector<HANDLE> handles;
+    for (Process* p : processes) handles.push_back(static_cast<WindowsProcess*>(p)->handle());
+    // At most 64 handles a wait: one batch after the other, within one deadline.
+    for (std::size_t from = 0; from < handles.size(); from += MAXIMUM_WAIT_OBJECTS) {
+      const ULONGLONG now = ::GetTickCount64();
+      if (now >= until) return;
+      const std::size_t count = std::min<std::size_t>(MAXIMUM_WAIT_OBJECTS, handles.size() - from);
+      ::WaitForMultipleObjects(static_cast<DWORD>(count), handles.data() + from, TRUE,
+                               static_cast<DWORD>(until - now));
+    }
+  }
+
+ private:
+  const ComponentJob* job_;
 };
 
 }  // namespace
 
-ProcessSystem& system_processes() {
-  static WindowsProcesses processes;
-  return processes;
+std::unique_ptr<ProcessSystem> system_processes(const ComponentJob* job) {
+  return std::make_unique<WindowsProcesses>(job);
 }
 
-void end_process_tree(std::uint32_t parent_id, ProcessSystem& processes) {
-  const std::unique_ptr<ProcessSystem::Process> parent = processes.open(parent_id);
-  if (parent) end_descendants(processes, parent_id, parent->created());
+void end_process_tree(std::uint32_t parent_id, ProcessSystem& processes,
+                      const StopProgress& progress) {
+  const std::vector<Doomed> doomed = collect(processes, parent_id);
+  std::vector<ProcessSystem::Process*> to_end;
+  for (const Doomed& d : doomed) {
+    if (d.process->may_end()) to_end.push_back(d.process.get());
+  }
+  if (to_end.empty()) return;
+  if (progress) progress(kGraceMs + kStepHintMs);
+
+  std::set<std::uint32_t> interrupted;
+  for (const Doomed& d : doomed) {
+    if (!d.process->may_end() || interrupted.count(d.id) != 0) continue;
+    for (const std::uint32_t reached : d.process->interrupt()) interrupted.insert(reached);
+  }
+  processes.wait_all(to_end, kGraceMs);
+
+  for (ProcessSystem::Process* p : to_end) {
+    if (p->ended()) continue;
+    p->terminate();
+    if (progress) progress(kStepHintMs);
+  }
 }
 
 }  // namespace vmrsmgr

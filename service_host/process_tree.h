@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 namespace vmrsmgr {
+
+class ComponentJob;
 
 // What ending a process tree needs of the system; tests put a fake in its
 // place to arrange what cannot be arranged for real, such as a reused id.
@@ -24,9 +27,17 @@ class ProcessSystem {
     virtual ~Process() = default;
     // Creation time in the system's 100 ns units.
     virtual std::uint64_t created() const = 0;
-    // Interrupts it, gives it up to half a second, then ends it with exit
-    // code 1. Does nothing when the process may not be ended.
-    virtual void end() = 0;
+    // False when the process may not be ended by this service.
+    virtual bool may_end() const = 0;
+    // Whether it belongs to the component's job.
+    virtual bool in_job() const = 0;
+    // Sends it the console interrupt. The ids of every process the same
+    // interrupt reached (its console's), itself included; empty when none
+    // could be sent.
+    virtual std::vector<std::uint32_t> interrupt() = 0;
+    virtual bool ended() = 0;
+    // Ends it with exit code 1.
+    virtual void terminate() = 0;
   };
 
   virtual ~ProcessSystem() = default;
@@ -34,16 +45,33 @@ class ProcessSystem {
   virtual std::vector<Entry> snapshot() = 0;
   // Null when the process is gone or not even its creation time can be read.
   virtual std::unique_ptr<Process> open(std::uint32_t id) = 0;
+  // The processes of the component's job; none without one.
+  virtual std::vector<std::uint32_t> job_members() = 0;
+  // Returns once every one of them has ended, or after timeout_ms.
+  virtual void wait_all(const std::vector<Process*>& processes, std::uint32_t timeout_ms) = 0;
 };
 
-// The processes of this machine.
-ProcessSystem& system_processes();
+// The processes of this machine, with the component's job when there is one.
+std::unique_ptr<ProcessSystem> system_processes(const ComponentJob* job = nullptr);
 
-// Ends every descendant of the process, deepest first, each after a console
-// interrupt and up to half a second; the process itself is left alone. Among
-// the children of one process the console hosts come last. An
-// entry counts as a child only when it was created after its parent, since a
-// long-dead parent's id may have been given to the process we start from.
-void end_process_tree(std::uint32_t parent_id, ProcessSystem& processes = system_processes());
+// How long every process of a tree gets, together, between its interrupt and
+// a forced end.
+inline constexpr std::uint32_t kGraceMs = 500;
+
+// Told before each step of a stop with a time the step stays within, so
+// that the service can report progress.
+using StopProgress = std::function<void(std::uint32_t wait_hint_ms)>;
+
+// Ends every descendant of the process, and every process of the component's
+// job that the walk does not reach (its parent is gone) with its own
+// descendants; the process itself is left alone. Each console gets one
+// interrupt, deepest first; then every process gets the one grace period, all
+// together; then those still running are ended by force, deepest first.
+// Among the children of one process the console hosts come last. An entry
+// counts as a child only when it was created after its parent, since a
+// long-dead parent's id may have been given to the process we start from, and
+// a process of the job only while the job still holds it.
+void end_process_tree(std::uint32_t parent_id, ProcessSystem& processes,
+                      const StopProgress& progress = {});
 
 }  // namespace vmrsmgr

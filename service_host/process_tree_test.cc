@@ -24,14 +24,21 @@ class FakeProcesses : public ProcessSystem {
     std::uint64_t created;
     Access access;
     bool console_host = false;
+    std::uint32_t console = 0;  // processes of one console share its number; 0: none
+    bool in_job = false;
+    bool ends_on_interrupt = false;
   };
 
   void add(std::uint32_t id, Fake fake) {
     order_.push_back(id);
     table_[id] = fake;
   }
+  // Ended by force, in order.
   const std::vector<std::uint32_t>& ended() const { return ended_; }
+  // The processes an interrupt was sent to, in order.
+  const std::vector<std::uint32_t>& interrupted() const { return interrupted_; }
   int snapshots() const { return snapshots_; }
+  int waits() const { return waits_; }
 
   std::vector<Entry> snapshot() override {
     ++snapshots_;
@@ -49,14 +56,40 @@ class FakeProcesses : public ProcessSystem {
     return std::make_unique<FakeProcess>(*this, id, found->second);
   }
 
+  std::vector<std::uint32_t> job_members() override {
+    std::vector<std::uint32_t> ids;
+    for (const std::uint32_t id : order_) {
+      if (table_.count(id) != 0 && table_[id].in_job) ids.push_back(id);
+    }
+    return ids;
+  }
+
+  void wait_all(const std::vector<Process*>&, std::uint32_t timeout_ms) override {
+    ++waits_;
+    EXPECT_EQ(timeout_ms, kGraceMs);
+  }
+
  private:
   class FakeProcess : public Process {
    public:
     FakeProcess(FakeProcesses& all, std::uint32_t id, Fake fake)
         : all_(all), id_(id), fake_(fake) {}
     std::uint64_t created() const override { return fake_.created; }
-    void end() override {
-      if (fake_.access != kFull) return;
+    bool may_end() const override { return fake_.access == kFull; }
+    bool in_job() const override { return fake_.in_job; }
+    std::vector<std::uint32_t> interrupt() override {
+      all_.interrupted_.push_back(id_);
+      std::vector<std::uint32_t> reached{id_};
+      for (auto& [id, other] : all_.table_) {
+        if (fake_.console != 0 && other.console == fake_.console) reached.push_back(id);
+      }
+      for (const std::uint32_t id : reached) {
+        if (all_.table_.count(id) != 0 && all_.table_[id].ends_on_interrupt) all_.table_.erase(id);
+      }
+      return reached;
+    }
+    bool ended() override { return all_.table_.count(id_) == 0; }
+    void terminate() override {
       all_.ended_.push_back(id_);
       all_.table_.erase(id_);
     }
@@ -70,7 +103,9 @@ class FakeProcesses : public ProcessSystem {
   std::vector<std::uint32_t> order_;
   std::map<std::uint32_t, Fake> table_;
   std::vector<std::uint32_t> ended_;
+  std::vector<std::uint32_t> interrupted_;
   int snapshots_ = 0;
+  int waits_ = 0;
 };
 
 TEST(EndProcessTree, EndsDescendantsDeepestFirstAndOnlyThose) {
@@ -81,8 +116,15 @@ TEST(EndProcessTree, EndsDescendantsDeepestFirstAndOnlyThose) {
   processes.add(400, {300, 40, FakeProcesses::kFull});  // its child
   processes.add(201, {100, 21, FakeProcesses::kFull});  // a second child
   processes.add(500, {1, 15, FakeProcesses::kFull});    // unrelated
-  end_process_tree(100, processes);
+  int reports = 0;
+  end_process_tree(100, processes, [&reports](std::uint32_t hint) {
+    EXPECT_GE(hint, 1000u);
+    ++reports;
+  });
   EXPECT_EQ(processes.ended(), (std::vector<std::uint32_t>{400, 300, 200, 201}));
+  EXPECT_EQ(processes.interrupted(), processes.ended());
+  // Once before the grace, once for each process ended.
+  EXPECT_EQ(reports, 5);
 }
 
 TEST(EndProcessTree, EndsAConsoleHostAfterItsSiblings) {
@@ -94,6 +136,35 @@ TEST(EndProcessTree, EndsAConsoleHostAfterItsSiblings) {
   processes.add(400, {300, 40, FakeProcesses::kFull});
   end_process_tree(100, processes);
   EXPECT_EQ(processes.ended(), (std::vector<std::uint32_t>{400, 300, 210, 200}));
+}
+
+TEST(EndProcessTree, OneInterruptPerConsoleAndOneGraceForTheWholeTree) {
+  FakeProcesses processes;
+  processes.add(100, {1, 10, FakeProcesses::kFull});
+  processes.add(200, {100, 20, FakeProcesses::kFull, false, 7});  // cmd and its console
+  processes.add(300, {200, 30, FakeProcesses::kFull, false, 7, false, true});
+  processes.add(400, {300, 40, FakeProcesses::kFull, false, 7});
+  processes.add(410,
+                {300, 41, FakeProcesses::kFull, false, 8, false, true});  // a console of its own
+  end_process_tree(100, processes);
+  // Deepest first: 400 for console 7, then 410 for console 8.
+  EXPECT_EQ(processes.interrupted(), (std::vector<std::uint32_t>{400, 410}));
+  EXPECT_EQ(processes.waits(), 1);
+  // Those that ended on the interrupt are not ended by force.
+  EXPECT_EQ(processes.ended(), (std::vector<std::uint32_t>{400, 200}));
+}
+
+TEST(EndProcessTree, EndsWhatTheJobHoldsBeyondTheWalk) {
+  FakeProcesses processes;
+  processes.add(100, {1, 10, FakeProcesses::kFull});
+  processes.add(200, {100, 20, FakeProcesses::kFull, false, 0, true});
+  // A worker whose launcher has ended, with a child of its own.
+  processes.add(700, {666, 30, FakeProcesses::kFull, false, 0, true});
+  processes.add(800, {700, 40, FakeProcesses::kFull, false, 0, true});
+  // Not in the job: someone else's, whatever its parent id says.
+  processes.add(900, {666, 31, FakeProcesses::kFull});
+  end_process_tree(100, processes);
+  EXPECT_EQ(processes.ended(), (std::vector<std::uint32_t>{200, 800, 700}));
 }
 
 TEST(EndProcessTree, LeavesTheOrphansOfAnEarlierOwnerOfTheId) {
@@ -127,6 +198,7 @@ TEST(EndProcessTree, AProcessWithoutChildrenCostsOneSnapshot) {
   end_process_tree(100, processes);
   EXPECT_TRUE(processes.ended().empty());
   EXPECT_EQ(processes.snapshots(), 1);
+  EXPECT_EQ(processes.waits(), 0);
 }
 
 struct Started {
@@ -159,7 +231,7 @@ TEST(EndProcessTree, EndsARealChainChildAfterGrandchild) {
   platform::unique_handle grandchild;
   for (int i = 0; i < 500 && !grandchild; ++i) {
     ::Sleep(10);
-    for (const ProcessSystem::Entry& e : system_processes().snapshot()) {
+    for (const ProcessSystem::Entry& e : system_processes()->snapshot()) {
       if (e.parent_id == child.id) {
         grandchild.reset(
             ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, e.id));
@@ -168,7 +240,7 @@ TEST(EndProcessTree, EndsARealChainChildAfterGrandchild) {
   }
   ASSERT_TRUE(grandchild);
 
-  end_process_tree(::GetCurrentProcessId());
+  end_process_tree(::GetCurrentProcessId(), *system_processes());
   EXPECT_EQ(::WaitForSingleObject(grandchild.get(), 0), WAIT_OBJECT_0);
   EXPECT_EQ(::WaitForSingleObject(child.process.get(), 0), WAIT_OBJECT_0);
   EXPECT_LE(exit_time(grandchild.get()), exit_time(child.process.get()));

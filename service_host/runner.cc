@@ -12,6 +12,7 @@
 
 #include "platform/handles.h"
 #include "platform/last_error.h"
+#include "service_host/component_job.h"
 
 namespace vmrsmgr {
 namespace {
@@ -55,8 +56,11 @@ Pipe make_pipe() {
 
 }  // namespace
 
-Runner::Runner(std::string command, std::string folder)
-    : command_(std::move(command)), folder_(std::move(folder)), current_(empty_chunk()) {}
+Runner::Runner(std::string command, std::string folder, const ComponentJob* job)
+    : command_(std::move(command)),
+      folder_(std::move(folder)),
+      job_(job),
+      current_(empty_chunk()) {}
 
 Runner::~Runner() {
   finish();
@@ -129,16 +133,23 @@ void Runner::launch_and_read() {
   // With /S the interpreter strips the outer quotes only, so the command keeps
   // its own quoting.
   std::string command_line = "cmd /S /C \" " + command_ + " \"";
+  // Suspended until it is in the job, so that nothing it starts escapes.
   PROCESS_INFORMATION info{};
-  const BOOL created =
-      ::CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                       nullptr, folder_.empty() ? nullptr : folder_.c_str(), &startup, &info);
+  const BOOL created = ::CreateProcessA(
+      nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED,
+      nullptr, folder_.empty() ? nullptr : folder_.c_str(), &startup, &info);
   if (!created) {
     throw failed_call(folder_.empty() ? "cannot start " + command_
                                       : "cannot start " + command_ + " in " + folder_);
   }
   const unique_handle process(info.hProcess);
   const unique_handle main_thread(info.hThread);
+  if (job_ != nullptr) job_error_ = job_->assign(process.get());
+  if (::ResumeThread(main_thread.get()) == static_cast<DWORD>(-1)) {
+    const std::system_error error = failed_call("cannot run " + command_);
+    ::TerminateProcess(process.get(), 1);
+    throw error;
+  }
   mark_launched();
 
   // Our own write end stays open, so an empty pipe never reads as broken: the
@@ -148,7 +159,11 @@ void Runner::launch_and_read() {
   bool read_something = false;
   bool ended = false;
   while (!finished()) {
-    if (!read_something && ::WaitForSingleObject(process.get(), 10) != WAIT_TIMEOUT) ended = true;
+    if (!read_something && ::WaitForSingleObject(process.get(), 10) != WAIT_TIMEOUT) {
+      // Held, the reader waits for what the command's descendants still say.
+      if (ended && end_.load() == kHeld) ::Sleep(10);
+      ended = true;
+    }
     std::size_t room = 0;
     {
       const boost::lock_guard<boost::mutex> lock(mutex_);
@@ -159,7 +174,10 @@ void Runner::launch_and_read() {
     read_something =
         ::ReadFile(pipe.read.get(), buffer.data(), static_cast<DWORD>(room), &got, nullptr) &&
         got > 0;
-    if (!read_something && ended) break;
+    if (!read_something) {
+      const int end = end_.load();
+      if ((ended && end == kWithCommand) || end == kWhenEmpty) break;
+    }
     if (read_something) {
       const boost::lock_guard<boost::mutex> lock(mutex_);
       append(buffer.data(), got);

@@ -12,6 +12,8 @@
 
 namespace vmrsmgr {
 
+class ComponentJob;
+
 // Runs one command through the command interpreter on a thread of its own and
 // collects everything it writes on standard output and standard error, handing
 // it to the owner in chunks, oldest first.
@@ -22,7 +24,8 @@ class Runner {
   static constexpr std::uint32_t kPipeBuffer = 1024 * 1024;
 
   // folder: where the command starts; empty for the service's own folder.
-  explicit Runner(std::string command, std::string folder = {});
+  // job: where the command is placed before it runs, when there is one.
+  explicit Runner(std::string command, std::string folder = {}, const ComponentJob* job = nullptr);
   // Stops reading and waits for the thread. Does not end the command.
   ~Runner();
   Runner(const Runner&) = delete;
@@ -31,6 +34,9 @@ class Runner {
   // Starts the thread and returns once the command was launched or failed to
   // launch. Raises the thread library's error when no thread can be made.
   void start();
+  // After start: 0 when the command runs in the job, or why it could not be
+  // placed there (it runs all the same).
+  std::uint32_t job_error() const { return job_error_; }
   // The oldest chunk, possibly empty.
   std::string take_output();
   // Queued chunks, plus the current one when it holds bytes.
@@ -40,6 +46,11 @@ class Runner {
   // to make the thread stop reading after at most one more read.
   bool finished() const { return finished_.load() != 0; }
   void finish() { finished_.store(1); }
+  // While the component is being ended: its end no longer ends the reading,
+  // so that what its processes print meanwhile is read too.
+  void hold() { end_.store(kHeld); }
+  // Then: the reading ends at the first read that finds the pipe empty.
+  void end_when_empty() { end_.store(kWhenEmpty); }
   // Waits for the thread; then the command's exit code: 1 when it could not
   // be launched, 259 (still active) when reading stopped before it ended.
   std::uint32_t wait();
@@ -53,6 +64,8 @@ class Runner {
 
   const std::string command_;
   const std::string folder_;
+  const ComponentJob* const job_;
+  std::uint32_t job_error_ = 0;  // written before the launch is marked
   boost::thread thread_;
 
   boost::mutex mutex_;  // guards everything up to the exit code
@@ -62,6 +75,8 @@ class Runner {
   boost::condition_variable launched_changed_;
 
   std::atomic<int> finished_{0};
+  enum : int { kWithCommand, kHeld, kWhenEmpty };
+  std::atomic<int> end_{kWithCommand};
   std::uint32_t exit_code_ = 0;  // the thread's, until it ends
 };
 

@@ -92,7 +92,7 @@ TEST(Runner, FinishingStopsTheReadingWhileTheCommandRuns) {
   for (int i = 0; i < 1000 && runner.pending() == 0; ++i) ::Sleep(10);
   runner.finish();
   EXPECT_EQ(runner.wait(), static_cast<std::uint32_t>(STILL_ACTIVE));
-  end_process_tree(::GetCurrentProcessId());
+  end_process_tree(::GetCurrentProcessId(), *system_processes());
 }
 
 // The command's descendants get only the write end of the pipe: one that

@@ -12,6 +12,7 @@
 #include <boost/filesystem/operations.hpp>
 #include <gtest/gtest.h>
 
+#include "platform/handles.h"
 #include "platform/text.h"
 #include "tests/installation.h"
 
@@ -81,10 +82,16 @@ TEST(ServiceRun, FromInstallationToStopAndUninstallation) {
            std::string("component stderr line 3\r\n"),
            std::string("grandchild stdout line 1\r\n"),
            std::string(" [debug] Stopping service\r\n"),
+           // What they print on the interrupt, logged before the end.
+           std::string("component interrupted\r\n"),
+           std::string("grandchild interrupted\r\n"),
            std::string(" [debug] Service stopped\r\n"),
        }) {
     EXPECT_TRUE(contains(text, line)) << line << " not in\n" << text;
   }
+  EXPECT_LT(text.find("component interrupted"), text.find("Service stopped")) << text;
+  // The stop step runs once, however long the drain.
+  EXPECT_EQ(text.find("Stopping service"), text.rfind("Stopping service")) << text;
   // The console interrupt reaches the component and its child.
   const fs::path component_folder = installation.root() / "dariri";
   EXPECT_EQ(Installation::read(component_folder / "interrupted.component"), "ctrl-c");
@@ -125,6 +132,99 @@ TEST(ServiceRun, AComponentThatEndsStopsTheServiceWithItsExitCode) {
     EXPECT_TRUE(processes_named("dariri.exe").empty());
     EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
   }
+}
+
+// A service that is stopped, or sent a stop at the worst moment, leaves no
+// process of its component behind, and its next start runs one tree.
+void expect_nothing_left(const char* what) {
+  EXPECT_TRUE(eventually([] { return processes_named("dariri.exe").empty(); }, 5000)) << what;
+}
+
+TEST(ServiceRun, AServiceThatIsKilledTakesItsComponentWithIt) {
+  Installation installation("killed");
+  installation.owns_service("dariri");
+  installation.add_component("dariri\\dariri.exe", "--child --tick 100");
+  ASSERT_EQ(installation.tool("--install dariri" + kCredentials).exit_code, 0);
+  ASSERT_EQ(installation.tool("--start dariri").exit_code, 0);
+  // The component and its child: one tree.
+  EXPECT_TRUE(eventually([] { return processes_named("dariri.exe").size() == 2; }));
+  for (const std::uint32_t id : processes_named("vmrsmgr.exe")) {
+    const platform::unique_handle service(::OpenProcess(PROCESS_TERMINATE, FALSE, id));
+    ::TerminateProcess(service.get(), 9);
+  }
+  EXPECT_TRUE(eventually([] { return processes_named("dariri.exe").empty(); }, 2000));
+
+  // Wine's manager still calls the killed service running, yet starts it.
+  ASSERT_EQ(installation.tool("--start dariri").exit_code, 0);
+  EXPECT_TRUE(eventually([] { return processes_named("dariri.exe").size() == 2; }));
+  ::Sleep(300);
+  EXPECT_EQ(processes_named("dariri.exe").size(), 2u);
+  EXPECT_EQ(installation.tool("--stop dariri").exit_code, 0);
+  expect_nothing_left("after the stop");
+  EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
+}
+
+TEST(ServiceRun, AWorkerWhoseLauncherEndedIsEndedToo) {
+  // Once when the command ends by itself, once at a stop while the worker
+  // ignores the interrupt.
+  Installation installation("worker");
+  installation.owns_service("dariri");
+  installation.add_component("dariri\\dariri.exe", "--worker --tick 100 --exit 0 --after 1000");
+  ASSERT_EQ(installation.tool("--install dariri" + kCredentials).exit_code, 0);
+  EXPECT_EQ(installation.tool("--start dariri").exit_code, 0);
+  const SERVICE_STATUS ended = wait_for_service("dariri", SERVICE_STOPPED);
+  EXPECT_EQ(ended.dwWin32ExitCode, 0u);
+  EXPECT_TRUE(processes_named("dariri.exe").empty());
+  EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
+
+  installation.add_component("dariri\\dariri.exe", "--worker --ignore-interrupt --tick 100");
+  ASSERT_EQ(installation.tool("--install dariri" + kCredentials).exit_code, 0);
+  EXPECT_EQ(installation.tool("--start dariri").exit_code, 0);
+  const fs::path worker_args = installation.root() / "dariri" / "args.worker";
+  EXPECT_TRUE(eventually([&] { return fs::exists(worker_args); }));
+  const Outcome stopped = installation.tool("--stop dariri");
+  EXPECT_TRUE(contains(stopped.output, "Stop Complete\n")) << stopped.output;
+  EXPECT_TRUE(processes_named("dariri.exe").empty());
+  EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
+}
+
+// Sends the stop as soon as the service is in the state, through the
+// manager's own interface.
+void stop_when(DWORD state) {
+  const platform::unique_schandle service =
+      open_service("dariri", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
+  ASSERT_TRUE(service);
+  ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr));
+  // A start that went past the state before the query saw it is stopped all
+  // the same, so that the test never leaves it running.
+  SERVICE_STATUS status{};
+  for (const DWORD started = ::GetTickCount(); ::GetTickCount() - started < 15000;) {
+    if (!::QueryServiceStatus(service.get(), &status) || status.dwCurrentState == SERVICE_STOPPED) {
+      break;
+    }
+    if ((status.dwCurrentState == state || status.dwCurrentState == SERVICE_RUNNING) &&
+        ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+      break;
+    }
+  }
+}
+
+TEST(ServiceRun, AStopTheMomentTheServiceStartsOrRunsIsCarriedOut) {
+  Installation installation("early-stop");
+  installation.owns_service("dariri");
+  installation.add_component("dariri\\dariri.exe", "--child --tick 100");
+  ASSERT_EQ(installation.tool("--install dariri" + kCredentials).exit_code, 0);
+  for (int round = 0; round < 3; ++round) {
+    for (const DWORD state : {DWORD{SERVICE_START_PENDING}, DWORD{SERVICE_RUNNING}}) {
+      SCOPED_TRACE(state);
+      stop_when(state);
+      EXPECT_EQ(wait_for_service("dariri", SERVICE_STOPPED).dwCurrentState,
+                static_cast<DWORD>(SERVICE_STOPPED));
+      expect_nothing_left("after an early stop");
+      ASSERT_TRUE(service_processes_ended());
+    }
+  }
+  EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
 }
 
 // Whether a log line's time stamp and its blank start at position at: eight

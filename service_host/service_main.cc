@@ -1,8 +1,8 @@
 #include "service_host/service_main.h"
 
-#include <atomic>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -13,7 +13,9 @@
 #include <boost/thread/thread.hpp>
 
 #include "platform/executable_path.h"
+#include "platform/last_error.h"
 #include "platform/text.h"
+#include "service_host/component_job.h"
 #include "service_host/process_tree.h"
 #include "service_host/runner.h"
 #include "service_host/service_status.h"
@@ -27,8 +29,6 @@ namespace {
 namespace fs = boost::filesystem;
 using boost::property_tree::ptree;
 
-std::atomic<ServiceStatus*> g_status{nullptr};
-
 // A relative log folder and the components are found from the program's own
 // folder, whatever the service manager started it in.
 void enter_program_folder(ptree& settings) {
@@ -41,7 +41,7 @@ bool register_handler(ServiceStatus& status, const ptree& settings) {
   const std::wstring name =
       platform::to_wide(settings.get<std::string>(keys::kServiceName, keys::kUndef));
   const SERVICE_STATUS_HANDLE handle =
-      ::RegisterServiceCtrlHandlerW(name.c_str(), service_control_handler);
+      ::RegisterServiceCtrlHandlerExW(name.c_str(), service_control_handler, &status);
   if (handle == nullptr) return false;
   status.connect([handle](const SERVICE_STATUS& record) {
     SERVICE_STATUS copy = record;
@@ -57,21 +57,40 @@ void give_up(ServiceStatus& status, const ptree& settings) {
   status.report_stopped(kStoppedOnError);
 }
 
-void end_own_process_tree() { end_process_tree(::GetCurrentProcessId()); }
+// How long a stop gives the component's pipe to run dry once its processes
+// are ended; only a command that could not be ended needs it.
+constexpr std::uint64_t kDrainMs = 5000;
+// How long the job's backstop waits for its processes to be gone.
+constexpr std::uint32_t kJobEndMs = 2000;
 
-// Logs the component's output until it has ended and all of it is logged;
-// ends the process tree at a stop request. Whether a stop was requested.
-bool supervise(Logger& log, ServiceStatus& status, Runner& runner) {
+// Ends everything the component left, gently, with progress reports: the
+// tree below the service, the job's processes that the walk missed, and
+// last whatever the job still holds, started after the walk or not.
+void end_component(ServiceStatus& status, const ComponentJob* job) {
+  const std::unique_ptr<ProcessSystem> processes = system_processes(job);
+  end_process_tree(::GetCurrentProcessId(), *processes,
+                   [&status](std::uint32_t hint) { status.report(SERVICE_STOP_PENDING, hint); });
+  if (job != nullptr) job->terminate(kJobEndMs);
+}
+
+// Logs the component's output until it has ended and all of it is logged; at
+// a stop request ends the component while its last words are still read.
+// Whether a stop was requested.
+bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const ComponentJob* job) {
   bool stop_requested = false;
+  std::uint64_t drain_until = 0;
   std::string message;
   while (!runner.finished() || runner.pending() != 0) {
-    if (status.mode() == kModeNone) {
+    if (!stop_requested && status.mode() == kModeNone) {
       log.debug("Stopping service");
       stop_requested = true;
-      runner.finish();
       status.report(SERVICE_STOP_PENDING);
-      end_own_process_tree();
+      runner.hold();
+      end_component(status, job);
+      runner.end_when_empty();
+      drain_until = ::GetTickCount64() + kDrainMs;
     }
+    if (stop_requested && ::GetTickCount64() > drain_until) runner.finish();
     const std::string output = runner.take_output();
     if (output.empty()) boost::this_thread::sleep_for(boost::chrono::milliseconds(100));
     for (const std::string_view piece : split_output_for_log(output)) {
@@ -83,23 +102,37 @@ bool supervise(Logger& log, ServiceStatus& status, Runner& runner) {
 }
 
 // Runs the component until it ends or a stop is requested; the exit codes to
-// report. The runner's thread has ended when this returns.
+// report. Nothing of the component runs when this returns.
 ServiceExit run_component(Logger& log, ServiceStatus& status, const ChildCommand& child) {
-  Runner runner(child.command, child.folder);
+  const ComponentJob job;
+  if (!job) {
+    log.error("Cannot make a job object for the component: " +
+              platform::system_message(job.error()));
+  }
+  const ComponentJob* const held = job ? &job : nullptr;
+  Runner runner(child.command, child.folder, held);
   try {
     runner.start();
+    if (runner.job_error() != 0) {
+      log.error("The component runs outside its job object: " +
+                platform::system_message(runner.job_error()));
+    }
     if (!status.report(SERVICE_RUNNING)) {
       log.error("Setting service status running");
-      end_own_process_tree();
+      end_component(status, held);
       return kStoppedOnError;
     }
     log.debug("Service is running");
-    const bool stop_requested = supervise(log, status, runner);
+    const bool stop_requested = supervise(log, status, runner, held);
+    // What the command left behind when it ended, or a runner that failed
+    // while the component lives.
+    end_component(status, held);
     log.debug("Service stopped");
     return exit_after_component(stop_requested, runner.wait());
   } catch (...) {
     // The component must not outlive the service that cannot watch it.
-    end_own_process_tree();
+    runner.finish();
+    end_component(status, held);
     throw;
   }
 }
@@ -140,10 +173,8 @@ void serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* argv) {
 
 void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
   Config& config = *g_config;
-  // The plain handler gets no context; it finds the status here, which lives
-  // as long as the process.
+  // The handler gets it as its context: it lives as long as the process.
   static ServiceStatus status(config.settings());
-  g_status = &status;
   try {
     try {
       serve(config, status, argc, argv);
@@ -157,12 +188,12 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
   }
 }
 
-void WINAPI service_control_handler(DWORD control) {
+DWORD WINAPI service_control_handler(DWORD control, DWORD, LPVOID, LPVOID context) {
   try {
-    ServiceStatus* status = g_status;
-    if (status != nullptr) status->on_control(control);
+    return static_cast<ServiceStatus*>(context)->on_control(control);
   } catch (...) {
     // Nothing may leave a callback of the service manager.
+    return ERROR_CALL_NOT_IMPLEMENTED;
   }
 }
 

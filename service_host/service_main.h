@@ -8,7 +8,9 @@ namespace vmrsmgr {
 // service's name as the first argument. Returns once the service has stopped.
 void WINAPI ServiceMain(DWORD argc, LPWSTR* argv);
 
-// The handler the service registers for control requests.
-void WINAPI service_control_handler(DWORD control);
+// The handler the service registers for control requests; its context is
+// the service's status.
+DWORD WINAPI service_control_handler(DWORD control, DWORD event_type, LPVOID event_data,
+                                     LPVOID context);
 
 }  // namespace vmrsmgr

@@ -13,8 +13,9 @@ using Lock = boost::lock_guard<boost::mutex>;
 
 ServiceStatus::ServiceStatus(boost::property_tree::ptree& settings) : settings_(settings) {
   record_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-  record_.dwControlsAccepted = SERVICE_ACCEPT_STOP;
-  record_.dwWaitHint = 5000;
+  // Pre-shutdown gives a stop the time it needs when the system goes down.
+  record_.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN;
+  record_.dwWaitHint = kDefaultWaitHint;
 }
 
 void ServiceStatus::connect(Reporter reporter) {
@@ -37,30 +38,50 @@ int ServiceStatus::mode() {
   return settings_.get<int>(keys::kMode, kModeNone);
 }
 
-bool ServiceStatus::report(DWORD state) {
+bool ServiceStatus::report(DWORD state, DWORD wait_hint) {
   const Lock lock(mutex_);
-  return report_locked(state, kStoppedCleanly);
+  if ((state == SERVICE_START_PENDING || state == SERVICE_RUNNING) && stop_requested_) return true;
+  return report_locked(state, kStoppedCleanly, wait_hint);
 }
 
 bool ServiceStatus::report_stopped(ServiceExit exit) {
   const Lock lock(mutex_);
-  return report_locked(SERVICE_STOPPED, exit);
+  return report_locked(SERVICE_STOPPED, exit, kDefaultWaitHint);
 }
 
-void ServiceStatus::on_control(DWORD control) {
+DWORD ServiceStatus::on_control(DWORD control) {
   const Lock lock(mutex_);
-  if (control != SERVICE_CONTROL_STOP || record_.dwCurrentState != SERVICE_RUNNING) return;
+  switch (control) {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_PRESHUTDOWN:
+    case SERVICE_CONTROL_SHUTDOWN:
+      break;
+    case SERVICE_CONTROL_INTERROGATE:
+      return NO_ERROR;
+    default:
+      return ERROR_CALL_NOT_IMPLEMENTED;
+  }
+  // Stopping or stopped already: the request is being carried out.
+  if (stop_requested_ || record_.dwCurrentState == SERVICE_STOPPED) return NO_ERROR;
+  stop_requested_ = true;
   settings_.put(keys::kMode, kModeNone);
-  report_locked(SERVICE_STOP_PENDING, kStoppedCleanly);
+  if (reported_) report_locked(SERVICE_STOP_PENDING, kStoppedCleanly, kDefaultWaitHint);
+  return NO_ERROR;
 }
 
-bool ServiceStatus::report_locked(DWORD state, ServiceExit exit) {
+bool ServiceStatus::report_locked(DWORD state, ServiceExit exit, DWORD wait_hint) {
   if (!reporter_) return false;
   if (reported_) ++record_.dwCheckPoint;
   reported_ = true;
   record_.dwCurrentState = state;
   record_.dwWin32ExitCode = exit.win32_exit_code;
   record_.dwServiceSpecificExitCode = exit.service_specific_exit_code;
+  record_.dwWaitHint = wait_hint;
+  if (reporter_(record_)) return true;
+  // Systems without pre-shutdown refuse it; the shutdown notice serves there.
+  if ((record_.dwControlsAccepted & SERVICE_ACCEPT_PRESHUTDOWN) == 0) return false;
+  record_.dwControlsAccepted =
+      (record_.dwControlsAccepted & ~DWORD{SERVICE_ACCEPT_PRESHUTDOWN}) | SERVICE_ACCEPT_SHUTDOWN;
   return reporter_(record_);
 }
 

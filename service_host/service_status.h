@@ -31,21 +31,28 @@ class ServiceStatus {
   int mode();
 
   // The first report carries check point 0, each later one the next number.
-  bool report(DWORD state);
+  // Once a stop was requested the service never says again that it starts
+  // or runs: such a report is skipped and counts as made.
+  bool report(DWORD state, DWORD wait_hint = kDefaultWaitHint);
   bool report_stopped(ServiceExit exit);
 
-  // The control handler's work: a stop while running stores the stop request
-  // and reports stop pending; anything else changes nothing.
-  void on_control(DWORD control);
+  // The control handler's work, with the handler's answer. A stop, or the
+  // system's shutdown, while starting or running stores the stop request and
+  // reports stop pending; the service carries it out once the component has
+  // been launched. Anything else changes nothing.
+  DWORD on_control(DWORD control);
+
+  static constexpr DWORD kDefaultWaitHint = 5000;
 
  private:
-  bool report_locked(DWORD state, ServiceExit exit);
+  bool report_locked(DWORD state, ServiceExit exit, DWORD wait_hint);
 
   boost::mutex mutex_;
   boost::property_tree::ptree& settings_;
   Reporter reporter_;
   SERVICE_STATUS record_{};
   bool reported_ = false;
+  bool stop_requested_ = false;
 };
 
 }  // namespace vmrsmgr

@@ -29,31 +29,76 @@ class ServiceStatusTest : public ::testing::Test {
   std::vector<SERVICE_STATUS> reports_;
 };
 
-TEST_F(ServiceStatusTest, AStopRequestWhileRunningIsStoredAndReported) {
+TEST_F(ServiceStatusTest, AStopRequestIsKeptFromTheStartOn) {
   connect();
   status_.set_mode(kModeRun);
   status_.report(SERVICE_START_PENDING);
-  status_.on_control(SERVICE_CONTROL_STOP);  // lost while starting
-  EXPECT_EQ(status_.mode(), kModeRun);
-  status_.report(SERVICE_RUNNING);
-  status_.on_control(SERVICE_CONTROL_INTERROGATE);
-  status_.on_control(SERVICE_CONTROL_STOP);
+  EXPECT_EQ(status_.on_control(SERVICE_CONTROL_STOP), static_cast<DWORD>(NO_ERROR));
   EXPECT_EQ(status_.mode(), kModeNone);
   EXPECT_EQ(settings_.get<std::string>(keys::kMode), "-1");
+  // Once stopping, the service never says it runs.
+  EXPECT_TRUE(status_.report(SERVICE_RUNNING));
   status_.report(SERVICE_STOP_PENDING);
-  status_.on_control(SERVICE_CONTROL_STOP);  // no longer running
+  status_.report(SERVICE_STOP_PENDING, 2500);  // progress of a long stop
+  status_.on_control(SERVICE_CONTROL_STOP);    // already stopping
   status_.report_stopped(kStoppedCleanly);
 
   EXPECT_EQ(states(),
-            (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING,
+            (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING,
                                 SERVICE_STOP_PENDING, SERVICE_STOPPED}));
   for (std::size_t i = 0; i < reports_.size(); ++i) {
     EXPECT_EQ(reports_[i].dwCheckPoint, i);
     EXPECT_EQ(reports_[i].dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
-    EXPECT_EQ(reports_[i].dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP));
-    EXPECT_EQ(reports_[i].dwWaitHint, 5000u);
+    EXPECT_EQ(reports_[i].dwControlsAccepted,
+              static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN));
+    EXPECT_EQ(reports_[i].dwWaitHint, i == 3 ? 2500u : 5000u);
     EXPECT_EQ(reports_[i].dwWin32ExitCode, 0u);
   }
+}
+
+TEST_F(ServiceStatusTest, TheSystemsShutdownStopsTheServiceLikeAStopRequest) {
+  const struct {
+    DWORD control;
+    DWORD answer;
+    bool stops;
+  } cases[] = {
+      {SERVICE_CONTROL_STOP, NO_ERROR, true},
+      {SERVICE_CONTROL_PRESHUTDOWN, NO_ERROR, true},
+      {SERVICE_CONTROL_SHUTDOWN, NO_ERROR, true},
+      {SERVICE_CONTROL_INTERROGATE, NO_ERROR, false},
+      {SERVICE_CONTROL_PAUSE, ERROR_CALL_NOT_IMPLEMENTED, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.control);
+    boost::property_tree::ptree settings;
+    ServiceStatus status(settings);
+    std::vector<DWORD> states;
+    status.connect([&states](const SERVICE_STATUS& record) {
+      states.push_back(record.dwCurrentState);
+      return true;
+    });
+    status.set_mode(kModeRun);
+    status.report(SERVICE_START_PENDING);
+    status.report(SERVICE_RUNNING);
+    EXPECT_EQ(status.on_control(c.control), c.answer);
+    EXPECT_EQ(status.mode(), c.stops ? kModeNone : kModeRun);
+    EXPECT_EQ(states.back(), static_cast<DWORD>(c.stops ? SERVICE_STOP_PENDING : SERVICE_RUNNING));
+    EXPECT_EQ(states.size(), c.stops ? 3u : 2u);
+  }
+}
+
+TEST_F(ServiceStatusTest, WithoutPreShutdownTheShutdownNoticeIsAsked) {
+  status_.connect([this](const SERVICE_STATUS& record) {
+    if ((record.dwControlsAccepted & SERVICE_ACCEPT_PRESHUTDOWN) != 0) return false;
+    reports_.push_back(record);
+    return true;
+  });
+  EXPECT_TRUE(status_.report(SERVICE_START_PENDING));
+  EXPECT_TRUE(status_.report(SERVICE_RUNNING));
+  ASSERT_EQ(reports_.size(), 2u);
+  EXPECT_EQ(reports_[0].dwControlsAccepted,
+            static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN));
+  EXPECT_EQ(reports_[1].dwCheckPoint, 1u);
 }
 
 TEST_F(ServiceStatusTest, StoppedCarriesTheExitCodes) {

@@ -33,7 +33,7 @@ Installation::~Installation() {
 void Installation::add_component(const std::string& relative_path, const std::string& options) {
   const fs::path program = root_ / relative_path;
   fs::create_directories(program.parent_path());
-  fs::copy_file(test_component(), program);
+  fs::copy_file(test_component(), program, fs::copy_options::overwrite_existing);
   fs::ofstream(program.parent_path() / "component.args", std::ios::binary) << options;
   programs_.push_back(program.filename().string());
 }

@@ -9,6 +9,10 @@
 //   --flood BYTES       then writes that many bytes as fast as it can
 //   --child             starts a copy of itself, named grandchild, sharing its
 //                       console and output
+//   --children N        starts N such copies (grandchild, grandchild2, ...)
+//   --worker            starts a copy named worker, inheriting no handles,
+//                       through a middle copy that ends at once, so the worker
+//                       is an orphan sharing the console
 //   --exit CODE         ends with CODE once the lines are out, instead of running
 //   --after MS          waits that long before it ends with --exit
 //   --tick MS           interval of the tick lines while running (1000; 0: none)
@@ -38,7 +42,9 @@ namespace {
 struct Options {
   int lines = 3;
   std::uint64_t flood = 0;
-  bool child = false;
+  int children = 0;
+  bool worker = false;
+  bool middle = false;
   bool exit = false;
   int exit_code = 0;
   int after_ms = 0;
@@ -107,7 +113,10 @@ Options parse(const std::vector<std::string>& args) {
     };
     if (a == "--lines") o.lines = std::stoi(value());
     if (a == "--flood") o.flood = std::stoull(value());
-    if (a == "--child") o.child = true;
+    if (a == "--child") o.children = 1;
+    if (a == "--children") o.children = std::stoi(value());
+    if (a == "--worker") o.worker = true;
+    if (a == "--middle") o.middle = true;
     if (a == "--exit") {
       o.exit = true;
       o.exit_code = std::stoi(value());
@@ -122,23 +131,29 @@ Options parse(const std::vector<std::string>& args) {
   return o;
 }
 
-void start_grandchild(const std::wstring& self, const Options& o) {
-  std::wstring command = L"\"" + self + L"\" --no-args-file --name grandchild --lines 1 --tick " +
-                         std::to_wstring(o.tick_ms);
+// Starts a copy of itself with the options; with_output: sharing its
+// standard output and error, else inheriting no handle at all.
+void start_copy(const std::wstring& self, const Options& o, const std::string& name,
+                const std::wstring& options, bool with_output) {
+  std::wstring command = L"\"" + self + L"\" --no-args-file --name " +
+                         std::wstring(name.begin(), name.end()) + L" --tick " +
+                         std::to_wstring(o.tick_ms) + options;
   if (o.end_on_broken_output) command += L" --end-on-broken-output";
   if (o.ignore_interrupt) command += L" --ignore-interrupt";
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
-  startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (with_output) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+  }
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-    say(STD_ERROR_HANDLE, "cannot start the grandchild");
+  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, with_output ? TRUE : FALSE, 0,
+                        nullptr, nullptr, &startup, &process)) {
+    say(STD_ERROR_HANDLE, "cannot start the " + name);
     return;
   }
-  say(STD_OUTPUT_HANDLE, "started grandchild " + std::to_string(process.dwProcessId));
+  say(STD_OUTPUT_HANDLE, "started " + name + " " + std::to_string(process.dwProcessId));
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
 }
@@ -177,7 +192,15 @@ int run(const std::vector<std::string>& args) {
     say(STD_OUTPUT_HANDLE, o.name + " stdout line " + std::to_string(i));
     say(STD_ERROR_HANDLE, o.name + " stderr line " + std::to_string(i));
   }
-  if (o.child) start_grandchild(self, o);
+  if (o.middle) {
+    start_copy(self, o, "worker", L" --lines 0 --quiet", false);
+    return 0;
+  }
+  for (int i = 1; i <= o.children; ++i) {
+    start_copy(self, o, i == 1 ? "grandchild" : "grandchild" + std::to_string(i), L" --lines 1",
+               true);
+  }
+  if (o.worker) start_copy(self, o, "middle", L" --lines 0 --quiet --middle", true);
   if (o.flood > 0) flood(o.flood);
   if (o.exit) {
     ::Sleep(static_cast<DWORD>(o.after_ms));

@@ -1,0 +1,81 @@
+#include "service_host/component_job.h"
+
+#include <cstddef>
+
+namespace vmrsmgr {
+namespace {
+
+std::uint32_t active_processes(HANDLE job) {
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
+  if (!::QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof(info),
+                                   nullptr)) {
+    return 0;
+  }
+  return info.ActiveProcesses;
+}
+
+}  // namespace
+
+ComponentJob::ComponentJob() : job_(::CreateJobObjectW(nullptr, nullptr)) {
+  if (!job_) {
+    error_ = ::GetLastError();
+    return;
+  }
+  // No breakaway flag: whatever the component starts stays in the job.
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!::SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof(limits))) {
+    error_ = ::GetLastError();
+    job_.reset();
+  }
+}
+
+std::uint32_t ComponentJob::assign(HANDLE process) const {
+  if (!job_) return error_;
+  return ::AssignProcessToJobObject(job_.get(), process) ? 0 : ::GetLastError();
+}
+
+bool ComponentJob::contains(HANDLE process) const {
+  BOOL result = FALSE;
+  return job_ && ::IsProcessInJob(process, job_.get(), &result) && result;
+}
+
+std::vector<std::uint32_t> ComponentJob::members() const {
+  std::vector<std::uint32_t> ids;
+  if (!job_) return ids;
+  // The list is a header and a variable array; grow until every id fits.
+  for (std::size_t room = 64; room <= 65536; room *= 4) {
+    const std::size_t bytes = sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) + room * sizeof(ULONG_PTR);
+    std::vector<ULONG_PTR> buffer(bytes / sizeof(ULONG_PTR) + 1);
+    auto* list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+    if (!::QueryInformationJobObject(job_.get(), JobObjectBasicProcessIdList, list,
+                                     static_cast<DWORD>(buffer.size() * sizeof(ULONG_PTR)),
+                                     nullptr) &&
+        ::GetLastError() != ERROR_MORE_DATA) {
+      return ids;
+    }
+    if (list->NumberOfProcessIdsInList < list->NumberOfAssignedProcesses) continue;
+    // Read through a pointer: the declared array has one element.
+    const ULONG_PTR* id = list->ProcessIdList;
+    for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i) {
+      ids.push_back(static_cast<std::uint32_t>(id[i]));
+    }
+    return ids;
+  }
+  return ids;
+}
+
+bool ComponentJob::terminate(std::uint32_t wait_ms) const {
+  if (!job_) return true;
+  if (active_processes(job_.get()) == 0) return true;
+  ::TerminateJobObject(job_.get(), 1);
+  const ULONGLONG until = ::GetTickCount64() + wait_ms;
+  while (active_processes(job_.get()) != 0) {
+    if (::GetTickCount64() >= until) return false;
+    ::Sleep(10);
+  }
+  return true;
+}
+
+}  // namespace vmrsmgr

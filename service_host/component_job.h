@@ -1,0 +1,38 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/handles.h"
+
+namespace vmrsmgr {
+
+// The job object that holds the component and everything it starts. Only
+// the service holds its handle, and the job ends its processes when that
+// handle closes, so no component process outlives its service, however the
+// service ends.
+class ComponentJob {
+ public:
+  // Makes the job; error() tells why when it could not be made.
+  ComponentJob();
+
+  explicit operator bool() const { return static_cast<bool>(job_); }
+  std::uint32_t error() const { return error_; }
+
+  // Places a process, created suspended, in the job: 0 or the system's error.
+  std::uint32_t assign(HANDLE process) const;
+  bool contains(HANDLE process) const;
+  // The processes in the job now, whatever became of their parents.
+  std::vector<std::uint32_t> members() const;
+  // Ends whatever is still in the job and waits up to wait_ms for it to be
+  // empty; whether it is.
+  bool terminate(std::uint32_t wait_ms) const;
+
+ private:
+  platform::unique_handle job_;
+  std::uint32_t error_ = 0;
+};
+
+}  // namespace vmrsmgr
