@@ -3,7 +3,8 @@
 //    can, against a plain loop reading the same kind of pipe in 64 KiB blocks;
 //  - the time from a stop request to the service reporting stopped, for a
 //    component alone and for one with a child, each with a component that
-//    ends on the console interrupt and with one that ignores it.
+//    ends on the console interrupt and with one that ignores it, for a tree
+//    of twenty that ignore it, and for a worker whose launcher has ended.
 // Run: build/windows/wine-run build/windows/runner_bench.exe [megabytes]
 
 #include <windows.h>
@@ -149,6 +150,10 @@ int main(int argc, char* argv[]) {
               << stop_time("--ignore-interrupt --tick 100") << std::endl;
     std::cout << "  component with a child, ignores interrupt:  "
               << stop_time("--child --ignore-interrupt --tick 100") << std::endl;
+    std::cout << "  twenty processes that ignore the interrupt: "
+              << stop_time("--children 19 --ignore-interrupt --tick 100") << std::endl;
+    std::cout << "  orphaned worker that ignores the interrupt: "
+              << stop_time("--worker --ignore-interrupt --tick 100") << std::endl;
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "runner_bench: " << e.what() << std::endl;
