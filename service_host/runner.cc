@@ -97,17 +97,30 @@ std::uint32_t Runner::wait() {
 }
 
 void Runner::operator()() {
+  std::string failure;
   try {
     launch_and_read();
+  } catch (const std::system_error& e) {
+    if (process_id_ == 0) launch_error_ = static_cast<std::uint32_t>(e.code().value());
+    failure = std::string("Bad exec: ") + e.what();
   } catch (const std::exception& e) {
-    exit_code_ = 1;
-    std::cerr << "Bad exec: " << e.what() << std::endl;
+    failure = std::string("Bad exec: ") + e.what();
   } catch (...) {
+    failure = "Bad exec!";
+  }
+  if (!failure.empty()) {
     exit_code_ = 1;
-    std::cerr << "Bad exec!" << std::endl;
+    std::cerr << failure << std::endl;
+    const boost::lock_guard<boost::mutex> lock(mutex_);
+    failure_ = std::move(failure);
   }
   finish();
   mark_launched();  // also when the launch itself failed
+}
+
+std::string Runner::failure() {
+  const boost::lock_guard<boost::mutex> lock(mutex_);
+  return failure_;
 }
 
 void Runner::mark_launched() {
@@ -150,6 +163,7 @@ void Runner::launch_and_read() {
     ::TerminateProcess(process.get(), 1);
     throw error;
   }
+  process_id_ = info.dwProcessId;
   mark_launched();
 
   // Our own write end stays open, so an empty pipe never reads as broken: the

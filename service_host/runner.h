@@ -34,6 +34,12 @@ class Runner {
   // Starts the thread and returns once the command was launched or failed to
   // launch. Raises the thread library's error when no thread can be made.
   void start();
+  // After start: the command's process id, 0 when it was not launched; then
+  // why not, with the system's error code (0 for a failure of another kind).
+  std::uint32_t process_id() const { return process_id_; }
+  std::uint32_t launch_error() const { return launch_error_; }
+  // Once finished: what went wrong in the thread ("Bad exec: ..."), if anything.
+  std::string failure();
   // After start: 0 when the command runs in the job, or why it could not be
   // placed there (it runs all the same).
   std::uint32_t job_error() const { return job_error_; }
@@ -65,11 +71,15 @@ class Runner {
   const std::string command_;
   const std::string folder_;
   const ComponentJob* const job_;
-  std::uint32_t job_error_ = 0;  // written before the launch is marked
+  // Written by the thread before the launch is marked.
+  std::uint32_t job_error_ = 0;
+  std::uint32_t process_id_ = 0;
+  std::uint32_t launch_error_ = 0;
   boost::thread thread_;
 
   boost::mutex mutex_;  // guards everything up to the exit code
   std::deque<std::string> queue_;
+  std::string failure_;
   std::string current_;
   bool launched_ = false;
   boost::condition_variable launched_changed_;

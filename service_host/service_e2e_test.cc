@@ -129,6 +129,7 @@ TEST(ServiceRun, AComponentThatEndsStopsTheServiceWithItsExitCode) {
     EXPECT_NE(last, std::string::npos) << text;
     EXPECT_LT(last, text.find(" [debug] Service stopped")) << text;
     EXPECT_FALSE(contains(text, "Stopping service")) << text;
+    EXPECT_TRUE(contains(text, " Component ended with exit code " + code + "\r\n")) << text;
     EXPECT_TRUE(processes_named("dariri.exe").empty());
     EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
   }
@@ -319,24 +320,55 @@ TEST(ServiceRun, TheConfigurationFileSetsFolderLevelAndRotation) {
   EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
 }
 
-TEST(ServiceRun, ABadConfigurationFileFailsTheStartAtOnce) {
-  Installation installation("bad-config");
-  installation.owns_service("dariri");
-  installation.add_component("dariri\\dariri.exe");
-  installation.write_config("[general]\nthis line has no equals sign\n");
-  ASSERT_EQ(installation.tool("--install dariri" + kCredentials).exit_code, 0);
+TEST(ServiceRun, AStartThatCannotGoOnStopsWithItsCause) {
+  const struct {
+    const char* name;
+    const char* config;     // of bin\\conf\\vmrsmgr.conf; none when null
+    const char* component;  // what stands in dariri\\ (a folder or a program)
+    DWORD exit_code;
+    const char* log_line;  // in bin\\log\\dariri.vmrsmgr.log; no log when null
+  } cases[] = {
+      {"no folder", nullptr, nullptr, ERROR_PATH_NOT_FOUND,
+       "Component could not be started: C:\\vmrsmgr-e2e\\no folder\\dariri was not found"},
+      {"no program", nullptr, "folder", ERROR_FILE_NOT_FOUND,
+       "Component could not be started: C:\\vmrsmgr-e2e\\no program\\dariri\\dariri.exe was not "
+       "found"},
+      {"syntax error", "[general]\nthis line has no equals sign\n", "program",
+       ERROR_BAD_CONFIGURATION, nullptr},
+      {"negative number", "[general]\nrotation_size = -1\n", "program", ERROR_BAD_CONFIGURATION,
+       nullptr},
+      {"no log folder", "[general]\nlogdir = nosuch\n", "program", ERROR_PATH_NOT_FOUND, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Installation installation(c.name);
+    installation.owns_service("dariri");
+    if (c.component != nullptr && std::string(c.component) == "program") {
+      installation.add_component("dariri\\dariri.exe");
+    } else if (c.component != nullptr) {
+      fs::create_directories(installation.root() / "dariri");
+    }
+    if (c.config != nullptr) installation.write_config(c.config);
+    ASSERT_EQ(installation.tool("--install dariri" + kCredentials).exit_code, 0);
 
-  const Outcome result = installation.tool("--start dariri");
-  EXPECT_EQ(result.exit_code, 1) << result.output;
-  EXPECT_TRUE(contains(result.output, "Service Starting error\n")) << result.output;
-  const SERVICE_STATUS status = wait_for_service("dariri", SERVICE_STOPPED);
-  EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
-  EXPECT_EQ(status.dwWin32ExitCode, 1066u);
-  EXPECT_EQ(status.dwServiceSpecificExitCode, 1u);
-  ASSERT_TRUE(service_processes_ended());
-  EXPECT_FALSE(fs::exists(installation.root() / "dariri" / "args.component"));  // never launched
-  EXPECT_FALSE(fs::exists(installation.bin() / "log" / "dariri.vmrsmgr.log"));
-  EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
+    const Outcome result = installation.tool("--start dariri");
+    EXPECT_EQ(result.exit_code, 1) << result.output;
+    EXPECT_TRUE(contains(result.output, "Service Starting error\n")) << result.output;
+    const SERVICE_STATUS status = wait_for_service("dariri", SERVICE_STOPPED);
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(status.dwWin32ExitCode, c.exit_code);
+    EXPECT_EQ(status.dwServiceSpecificExitCode, 0u);
+    ASSERT_TRUE(service_processes_ended());
+    // Never launched.
+    EXPECT_FALSE(fs::exists(installation.root() / "dariri" / "args.component"));
+    const std::string log = Installation::read(installation.bin() / "log" / "dariri.vmrsmgr.log");
+    if (c.log_line != nullptr) {
+      EXPECT_TRUE(contains(log, std::string(" ") + c.log_line + "\r\n")) << log;
+    } else {
+      EXPECT_EQ(log, "");
+    }
+    EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
+  }
 }
 
 TEST(ServiceRun, TheControlComponentRunsForItsZpc) {
@@ -356,11 +388,15 @@ TEST(ServiceRun, TheControlComponentRunsForItsZpc) {
   ASSERT_TRUE(service_processes_ended());
   EXPECT_TRUE(processes_named("reduze.exe").empty());
 
-  // Without a configuration file the level is 0: only the starting line.
+  // Without a configuration file the level is 0: the lifecycle lines only.
   const std::string text =
       Installation::read(installation.bin() / "log" / "reduze-PROD.vmrsmgr.log");
-  EXPECT_TRUE(contains(text, " === starting service vmrsmgr ===\r\n")) << text;
+  for (const char* line : {" === starting service vmrsmgr ===\r\n",
+                           " Component started, process ID ", " Stop requested\r\n"}) {
+    EXPECT_TRUE(contains(text, line)) << line << " not in\n" << text;
+  }
   EXPECT_FALSE(contains(text, "[debug]")) << text;
+  EXPECT_FALSE(contains(text, "Component ended")) << text;
   EXPECT_EQ(installation.tool("--uninstall reduze --zpc PROD").exit_code, 0);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -50,11 +51,53 @@ bool register_handler(ServiceStatus& status, const ptree& settings) {
   return true;
 }
 
-// A start that cannot go on still ends in the stopped state, so that the
-// manager and whoever waits on it learn of the failure.
-void give_up(ServiceStatus& status, const ptree& settings) {
+// A start that cannot go on still ends in the stopped state, with the
+// reason as its exit code, so that the manager, its event log and whoever
+// waits on it learn of the failure.
+void give_up(ServiceStatus& status, const ptree& settings, ServiceExit exit = kStoppedOnError) {
   if (!status.connected()) register_handler(status, settings);
-  status.report_stopped(kStoppedOnError);
+  status.report_stopped(exit);
+}
+
+// A path as an administrator would type it: "bin\..\dariri\" resolved.
+std::string shown_path(std::string path) {
+  while (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  return fs::path(path).lexically_normal().string();
+}
+
+// The component's folder and program must be there before its command runs:
+// the command interpreter would only say so on the component's output.
+std::optional<ServiceExit> find_missing_part(Logger& log, const ChildCommand& child) {
+  const auto missing = [&log](const std::string& path, std::uint32_t error) {
+    log.log("Component could not be started: " + shown_path(path) + " was not found");
+    return stopped_by(error);
+  };
+  boost::system::error_code ignored;
+  if (!fs::is_directory(fs::path(child.folder), ignored)) {
+    return missing(child.folder, ERROR_PATH_NOT_FOUND);
+  }
+  if (!fs::is_regular_file(fs::path(child.program), ignored)) {
+    return missing(child.program, ERROR_FILE_NOT_FOUND);
+  }
+  return std::nullopt;
+}
+
+// The lifecycle lines after the command was launched, or why it was not;
+// the exit codes when it was not.
+std::optional<ServiceExit> report_launch(Logger& log, Runner& runner, const ChildCommand& child) {
+  if (runner.process_id() != 0) {
+    log.log("Component started, process ID " + std::to_string(runner.process_id()));
+    if (runner.job_error() != 0) {
+      log.error("The component runs outside its job object: " +
+                platform::system_message(runner.job_error()));
+    }
+    return std::nullopt;
+  }
+  const std::uint32_t error = runner.launch_error();
+  log.log("Component could not be started: " + shown_path(child.program) + ": " +
+          (error != 0 ? platform::system_message(error) : runner.failure()));
+  log.error(runner.failure());
+  return error != 0 ? stopped_by(error) : kStoppedOnError;
 }
 
 // How long a stop gives the component's pipe to run dry once its processes
@@ -82,6 +125,7 @@ bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const Compone
   std::string message;
   while (!runner.finished() || runner.pending() != 0) {
     if (!stop_requested && status.mode() == kModeNone) {
+      log.log("Stop requested");
       log.debug("Stopping service");
       stop_requested = true;
       status.report(SERVICE_STOP_PENDING);
@@ -113,10 +157,7 @@ ServiceExit run_component(Logger& log, ServiceStatus& status, const ChildCommand
   Runner runner(child.command, child.folder, held);
   try {
     runner.start();
-    if (runner.job_error() != 0) {
-      log.error("The component runs outside its job object: " +
-                platform::system_message(runner.job_error()));
-    }
+    if (const std::optional<ServiceExit> failed = report_launch(log, runner, child)) return *failed;
     if (!status.report(SERVICE_RUNNING)) {
       log.error("Setting service status running");
       end_component(status, held);
@@ -127,8 +168,15 @@ ServiceExit run_component(Logger& log, ServiceStatus& status, const ChildCommand
     // What the command left behind when it ended, or a runner that failed
     // while the component lives.
     end_component(status, held);
+    const std::uint32_t exit_code = runner.wait();
+    const std::string failure = runner.failure();
+    if (!failure.empty()) {
+      log.error(failure);
+    } else if (!stop_requested) {
+      log.log("Component ended with exit code " + std::to_string(exit_code));
+    }
     log.debug("Service stopped");
-    return exit_after_component(stop_requested, runner.wait());
+    return exit_after_component(stop_requested, exit_code);
   } catch (...) {
     // The component must not outlive the service that cannot watch it.
     runner.finish();
@@ -146,7 +194,7 @@ void serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* argv) {
 
   if (config.read_config() == -1) {
     std::cerr << "There is a problem with config file" << std::endl;
-    return give_up(status, settings);
+    return give_up(status, settings, stopped_by(ERROR_BAD_CONFIGURATION));
   }
   if (config.prepare_profile() == -1) return give_up(status, settings);
 
@@ -166,6 +214,9 @@ void serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* argv) {
 
   const ChildCommand child = child_command(settings);
   log.debug(child.command);
+  if (const std::optional<ServiceExit> missing = find_missing_part(log, child)) {
+    return give_up(status, settings, *missing);
+  }
   status.report_stopped(run_component(log, status, child));
 }
 

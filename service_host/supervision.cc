@@ -9,7 +9,8 @@ namespace vmrsmgr {
 ChildCommand child_command(const boost::property_tree::ptree& settings) {
   const auto get = [&](const char* key) { return settings.get<std::string>(key, ""); };
   const std::string folder = get(keys::kCurrentPath) + get(keys::kWorkdir);
-  return {"\"" + folder + get(keys::kExe) + "\"" + get(keys::kArgs), folder};
+  const std::string program = folder + get(keys::kExe);
+  return {"\"" + program + "\"" + get(keys::kArgs), folder, program};
 }
 
 std::vector<std::string_view> split_output_for_log(std::string_view output, std::size_t max_piece) {

@@ -13,11 +13,12 @@
 
 namespace vmrsmgr {
 
-// The component's command line and the folder it starts in, made from
-// "current_path", "workdir", "exe" and "args".
+// The component's command line, the folder it starts in and its program,
+// made from "current_path", "workdir", "exe" and "args".
 struct ChildCommand {
   std::string command;
   std::string folder;
+  std::string program;
 };
 ChildCommand child_command(const boost::property_tree::ptree& settings);
 
@@ -44,6 +45,8 @@ struct ServiceExit {
 inline constexpr std::uint32_t kServiceSpecificError = 1066;
 inline constexpr ServiceExit kStoppedCleanly{0, 0};
 inline constexpr ServiceExit kStoppedOnError{kServiceSpecificError, 1};
+// A failure of the service's own that Windows names.
+inline constexpr ServiceExit stopped_by(std::uint32_t win32_error) { return {win32_error, 0}; }
 // After the component ended: its own failure reaches the manager, while a
 // stop that was asked for is no failure whatever the component's last code.
 ServiceExit exit_after_component(bool stop_requested, std::uint32_t component_exit_code);

@@ -38,6 +38,7 @@ TEST(ChildCommand, QuotesTheProgramAndStartsInTheComponentsFolder) {
     const ChildCommand child = child_command(settings);
     EXPECT_EQ(child.command, c.command);
     EXPECT_EQ(child.folder, c.folder);
+    EXPECT_EQ(child.program, child.folder + (c.exe != nullptr ? c.exe : ""));
   }
 }
 
