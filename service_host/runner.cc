@@ -35,23 +35,38 @@ struct Pipe {
   unique_handle write;
 };
 
-// Only the write end is inherited: a descendant that outlives the command must
-// not hold the read end, nor the reader see a broken pipe before the end.
+// A named pipe, for its read end is read with overlapped calls: the thread
+// sleeps in a read that its owner can interrupt. Only the write end is
+// inherited: a descendant that outlives the command must not hold the read end.
 Pipe make_pipe() {
+  static std::atomic<unsigned> serial{0};
+  const std::wstring name = L"\\\\.\\pipe\\vmrsmgr-" + std::to_wstring(::GetCurrentProcessId()) +
+                            L"-" + std::to_wstring(++serial);
   Pipe pipe;
-  SECURITY_ATTRIBUTES attributes{};
-  attributes.nLength = sizeof(attributes);
-  if (!::CreatePipe(pipe.read.put(), pipe.write.put(), &attributes, Runner::kPipeBuffer)) {
+  pipe.read.reset(::CreateNamedPipeW(
+      name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
+      Runner::kPipeBuffer, 0, nullptr));
+  if (pipe.read.get() == INVALID_HANDLE_VALUE) {
+    pipe.read.release();
     throw failed_call("cannot create the output pipe");
   }
-  if (!::SetHandleInformation(pipe.write.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
+  SECURITY_ATTRIBUTES inherited{};
+  inherited.nLength = sizeof(inherited);
+  inherited.bInheritHandle = TRUE;
+  pipe.write.reset(::CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherited, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (pipe.write.get() == INVALID_HANDLE_VALUE) {
+    pipe.write.release();
     throw failed_call("cannot hand the output pipe to the command");
   }
-  DWORD mode = PIPE_NOWAIT;
-  if (!::SetNamedPipeHandleState(pipe.read.get(), &mode, nullptr, nullptr)) {
-    throw failed_call("cannot make the output pipe non-blocking");
-  }
   return pipe;
+}
+
+unique_handle make_event(bool manual_reset) {
+  unique_handle event(::CreateEventW(nullptr, manual_reset ? TRUE : FALSE, FALSE, nullptr));
+  if (!event) throw failed_call("cannot create an event");
+  return event;
 }
 
 }  // namespace
@@ -60,7 +75,22 @@ Runner::Runner(std::string command, std::string folder, const ComponentJob* job)
     : command_(std::move(command)),
       folder_(std::move(folder)),
       job_(job),
+      output_ready_(make_event(false)),
+      wake_(make_event(false)),
       current_(empty_chunk()) {}
+
+void Runner::finish() {
+  finished_.store(1);
+  ::SetEvent(wake_.get());
+}
+
+void Runner::hold() { set_end(kHeld); }
+void Runner::end_when_empty() { set_end(kWhenEmpty); }
+
+void Runner::set_end(int end) {
+  end_.store(end);
+  ::SetEvent(wake_.get());
+}
 
 Runner::~Runner() {
   finish();
@@ -78,6 +108,8 @@ std::string Runner::take_output() {
   // Only chunks with bytes are queued, so that pending() falls to 0 once all
   // output is taken.
   if (!queue_.empty()) {
+    // A full queue has stopped the reading.
+    if (queue_.size() == kMaxChunks) ::SetEvent(wake_.get());
     std::string oldest = std::move(queue_.front());
     queue_.pop_front();
     return oldest;
@@ -115,6 +147,7 @@ void Runner::operator()() {
     failure_ = std::move(failure);
   }
   finish();
+  ::SetEvent(output_ready_.get());
   mark_launched();  // also when the launch itself failed
 }
 
@@ -129,13 +162,22 @@ void Runner::mark_launched() {
   launched_changed_.notify_all();
 }
 
+std::size_t Runner::room() {
+  const boost::lock_guard<boost::mutex> lock(mutex_);
+  return queue_.size() < kMaxChunks ? kChunkSize - current_.size() : 0;
+}
+
 void Runner::append(const char* bytes, std::size_t size) {
-  current_.append(bytes, size);
-  if (current_.size() == kChunkSize) queue_.push_back(std::exchange(current_, empty_chunk()));
+  {
+    const boost::lock_guard<boost::mutex> lock(mutex_);
+    current_.append(bytes, size);
+    if (current_.size() == kChunkSize) queue_.push_back(std::exchange(current_, empty_chunk()));
+  }
+  ::SetEvent(output_ready_.get());
 }
 
 void Runner::launch_and_read() {
-  const Pipe pipe = make_pipe();
+  Pipe pipe = make_pipe();
 
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
@@ -166,40 +208,72 @@ void Runner::launch_and_read() {
   process_id_ = info.dwProcessId;
   mark_launched();
 
-  // Our own write end stays open, so an empty pipe never reads as broken: the
-  // end of the command is seen on its process handle, and only after a read
-  // found the pipe empty, so that nothing written before the end is lost.
-  std::vector<char> buffer(kChunkSize);
-  bool read_something = false;
-  bool ended = false;
-  while (!finished()) {
-    if (!read_something && ::WaitForSingleObject(process.get(), 10) != WAIT_TIMEOUT) {
-      // Held, the reader waits for what the command's descendants still say.
-      if (ended && end_.load() == kHeld) ::Sleep(10);
-      ended = true;
-    }
-    std::size_t room = 0;
-    {
-      const boost::lock_guard<boost::mutex> lock(mutex_);
-      room = kChunkSize - current_.size();
-    }
-    // The room can only grow meanwhile: take_output replaces the chunk.
-    DWORD got = 0;
-    read_something =
-        ::ReadFile(pipe.read.get(), buffer.data(), static_cast<DWORD>(room), &got, nullptr) &&
-        got > 0;
-    if (!read_something) {
-      const int end = end_.load();
-      if ((ended && end == kWithCommand) || end == kWhenEmpty) break;
-    }
-    if (read_something) {
-      const boost::lock_guard<boost::mutex> lock(mutex_);
-      append(buffer.data(), got);
-    }
-  }
+  // From now on the command and what it starts hold the only write ends:
+  // the pipe breaks when the last of them has gone.
+  const HANDLE read = pipe.read.get();
+  pipe.write.reset();
+  read_until_done(read, process.get());
 
   DWORD code = 0;
   exit_code_ = ::GetExitCodeProcess(process.get(), &code) ? code : 1;
+}
+
+void Runner::read_until_done(HANDLE pipe, HANDLE process) {
+  const unique_handle read_done = make_event(true);
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = read_done.get();
+  std::vector<char> buffer(kChunkSize);
+  bool reading = false;
+  bool ended = false;  // the command has ended
+  // Takes the result of the read under way; false when the pipe broke.
+  const auto collect = [&](bool wait) {
+    reading = false;
+    DWORD got = 0;
+    if (::GetOverlappedResult(pipe, &overlapped, &got, wait ? TRUE : FALSE)) {
+      if (got > 0) append(buffer.data(), got);
+      return true;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_BROKEN_PIPE) return false;
+    if (error == ERROR_OPERATION_ABORTED) return true;
+    throw platform::windows_error(error, "cannot read the command's output");
+  };
+
+  while (!finished()) {
+    const int end = end_.load();
+    if (!reading) {
+      const std::size_t space = room();
+      if (space > 0) {
+        if (!::ReadFile(pipe, buffer.data(), static_cast<DWORD>(space), nullptr, &overlapped)) {
+          const DWORD error = ::GetLastError();
+          if (error == ERROR_BROKEN_PIPE) break;
+          if (error != ERROR_IO_PENDING) {
+            throw platform::windows_error(error, "cannot read the command's output");
+          }
+        }
+        reading = true;
+      }
+    }
+    // A read that completed, also at once, is taken first.
+    if (reading && ::WaitForSingleObject(read_done.get(), 0) == WAIT_OBJECT_0) {
+      if (!collect(false)) break;
+      continue;
+    }
+    // A read still waiting means the pipe is empty now.
+    if (reading && (end == kWhenEmpty || (end == kWithCommand && ended))) break;
+
+    HANDLE handles[3] = {wake_.get(), read_done.get(), process};
+    DWORD count = reading ? 2 : 1;
+    if (end == kWithCommand && !ended) handles[count++] = process;
+    // A finished read is taken at the top of the loop.
+    const DWORD woke = ::WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+    if (woke == WAIT_FAILED) throw failed_call("cannot wait for the command's output");
+    if (woke == WAIT_OBJECT_0 + count - 1 && handles[count - 1] == process) ended = true;
+  }
+  if (reading) {
+    ::CancelIoEx(pipe, &overlapped);
+    collect(true);
+  }
 }
 
 }  // namespace vmrsmgr

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -10,17 +12,23 @@
 #include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
 
+#include "platform/handles.h"
+
 namespace vmrsmgr {
 
 class ComponentJob;
 
 // Runs one command through the command interpreter on a thread of its own and
 // collects everything it writes on standard output and standard error, handing
-// it to the owner in chunks, oldest first.
+// it to the owner in chunks, oldest first. The thread sleeps in its read while
+// the command is silent, and stops reading while kMaxChunks full chunks wait,
+// so that a command that writes faster than the owner takes waits on its own
+// writes instead of filling the memory.
 class Runner {
  public:
   static constexpr std::size_t kChunkSize = 65536;
-  // A large pipe lets a fast writer go on while the reader waits on the child.
+  static constexpr std::size_t kMaxChunks = 16;
+  // A large pipe lets a fast writer go on while the reader hands a chunk over.
   static constexpr std::uint32_t kPipeBuffer = 1024 * 1024;
 
   // folder: where the command starts; empty for the service's own folder.
@@ -43,20 +51,25 @@ class Runner {
   // After start: 0 when the command runs in the job, or why it could not be
   // placed there (it runs all the same).
   std::uint32_t job_error() const { return job_error_; }
+
   // The oldest chunk, possibly empty.
   std::string take_output();
   // Queued chunks, plus the current one when it holds bytes.
   std::size_t pending();
+  // Signalled when output arrived or the thread finished: the owner waits on
+  // it instead of polling.
+  HANDLE output_ready() const { return output_ready_.get(); }
 
   // Set once the command has ended and its output was read, or by the owner
-  // to make the thread stop reading after at most one more read.
+  // to make the thread stop reading at once.
   bool finished() const { return finished_.load() != 0; }
-  void finish() { finished_.store(1); }
+  void finish();
   // While the component is being ended: its end no longer ends the reading,
-  // so that what its processes print meanwhile is read too.
-  void hold() { end_.store(kHeld); }
-  // Then: the reading ends at the first read that finds the pipe empty.
-  void end_when_empty() { end_.store(kWhenEmpty); }
+  // so that what its processes print meanwhile is read too; the reading ends
+  // when the pipe's last writer has gone.
+  void hold();
+  // Then: the reading ends once the pipe is found empty.
+  void end_when_empty();
   // Waits for the thread; then the command's exit code: 1 when it could not
   // be launched, 259 (still active) when reading stopped before it ended.
   std::uint32_t wait();
@@ -64,9 +77,14 @@ class Runner {
   void operator()();  // the thread body
 
  private:
+  enum : int { kWithCommand, kHeld, kWhenEmpty };
+  void set_end(int end);
   void launch_and_read();
+  void read_until_done(HANDLE pipe, HANDLE process);
   void mark_launched();
-  void append(const char* bytes, std::size_t size);  // under mutex_
+  // The room left for a read: 0 while the queue is full.
+  std::size_t room();
+  void append(const char* bytes, std::size_t size);
 
   const std::string command_;
   const std::string folder_;
@@ -76,6 +94,8 @@ class Runner {
   std::uint32_t process_id_ = 0;
   std::uint32_t launch_error_ = 0;
   boost::thread thread_;
+  platform::unique_handle output_ready_;
+  platform::unique_handle wake_;  // the thread's: finish, a new end, room again
 
   boost::mutex mutex_;  // guards everything up to the exit code
   std::deque<std::string> queue_;
@@ -85,7 +105,6 @@ class Runner {
   boost::condition_variable launched_changed_;
 
   std::atomic<int> finished_{0};
-  enum : int { kWithCommand, kHeld, kWhenEmpty };
   std::atomic<int> end_{kWithCommand};
   std::uint32_t exit_code_ = 0;  // the thread's, until it ends
 };

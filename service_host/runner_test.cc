@@ -95,6 +95,30 @@ TEST(Runner, FinishingStopsTheReadingWhileTheCommandRuns) {
   end_process_tree(::GetCurrentProcessId(), *system_processes());
 }
 
+TEST(Runner, StopsReadingWhileTheQueueIsFullAndLosesNothing) {
+  const std::uint64_t bytes = 4 * 1024 * 1024;
+  Runner runner(
+      component_command("--quiet --lines 0 --flood " + std::to_string(bytes) + " --exit 0"));
+  runner.start();
+  // Nobody takes output: the command waits on its writes.
+  ::Sleep(1500);
+  EXPECT_FALSE(runner.finished());
+  EXPECT_LE(runner.pending(), Runner::kMaxChunks);
+  EXPECT_EQ(drain(runner).size(), bytes);
+  EXPECT_EQ(runner.wait(), 0u);
+}
+
+TEST(Runner, FinishingReleasesAReadThatWaitsOnASilentCommand) {
+  Runner runner(component_command("--quiet --lines 0 --tick 0"));
+  runner.start();
+  ::Sleep(300);
+  EXPECT_EQ(::WaitForSingleObject(runner.output_ready(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  runner.finish();
+  EXPECT_EQ(runner.wait(), static_cast<std::uint32_t>(STILL_ACTIVE));
+  EXPECT_EQ(::WaitForSingleObject(runner.output_ready(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  end_process_tree(::GetCurrentProcessId(), *system_processes());
+}
+
 // The command's descendants get only the write end of the pipe: one that
 // outlives the command sees its output vanish with the runner, rather than
 // writing into a pipe it keeps alive itself.

@@ -1,5 +1,6 @@
 #include "service_host/service_main.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -11,7 +12,6 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 #include <boost/property_tree/ptree.hpp>
-#include <boost/thread/thread.hpp>
 
 #include "platform/executable_path.h"
 #include "platform/last_error.h"
@@ -116,13 +116,21 @@ void end_component(ServiceStatus& status, const ComponentJob* job) {
   if (job != nullptr) job->terminate(kJobEndMs);
 }
 
-// Logs the component's output until it has ended and all of it is logged; at
-// a stop request ends the component while its last words are still read.
-// Whether a stop was requested.
+// How long the rest of a line waits for its line end before it is logged.
+constexpr std::uint64_t kPartialLineMs = 100;
+
+// Logs the component's output, a record a line, until it has ended and all of
+// it is logged; at a stop request ends the component while its last words are
+// still read. Sleeps while nothing happens. Whether a stop was requested.
 bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const ComponentJob* job) {
   bool stop_requested = false;
   std::uint64_t drain_until = 0;
-  std::string message;
+  std::string record;
+  const OutputLines::Emit emit = [&](std::string_view line) {
+    record.assign(kOutputPrefix).append(line);
+    log.trace(record);
+  };
+  OutputLines lines;
   while (!runner.finished() || runner.pending() != 0) {
     if (!stop_requested && status.mode() == kModeNone) {
       log.log("Stop requested");
@@ -134,14 +142,24 @@ bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const Compone
       runner.end_when_empty();
       drain_until = ::GetTickCount64() + kDrainMs;
     }
-    if (stop_requested && ::GetTickCount64() > drain_until) runner.finish();
+    const std::uint64_t now = ::GetTickCount64();
+    if (stop_requested && now > drain_until) runner.finish();
     const std::string output = runner.take_output();
-    if (output.empty()) boost::this_thread::sleep_for(boost::chrono::milliseconds(100));
-    for (const std::string_view piece : split_output_for_log(output)) {
-      message.assign(kOutputPrefix).append(piece);
-      log.trace(message);
+    if (!output.empty()) {
+      lines.add(output, emit);
+      continue;
+    }
+    if (runner.finished()) continue;
+    std::uint64_t timeout = lines.waiting() ? kPartialLineMs : INFINITE;
+    if (stop_requested) timeout = std::min(timeout, drain_until - now + 1);
+    const HANDLE events[] = {runner.output_ready(), status.stop_event()};
+    // The stop event stays signalled once a stop was requested.
+    if (::WaitForMultipleObjects(stop_requested ? 1 : 2, events, FALSE,
+                                 static_cast<DWORD>(timeout)) == WAIT_TIMEOUT) {
+      lines.flush(emit);
     }
   }
+  lines.flush(emit);
   return stop_requested;
 }
 

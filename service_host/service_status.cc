@@ -5,13 +5,16 @@
 #include <boost/property_tree/ptree.hpp>
 #include <boost/thread/locks.hpp>
 
+#include "platform/last_error.h"
 #include "settings/keys.h"
 
 namespace vmrsmgr {
 
 using Lock = boost::lock_guard<boost::mutex>;
 
-ServiceStatus::ServiceStatus(boost::property_tree::ptree& settings) : settings_(settings) {
+ServiceStatus::ServiceStatus(boost::property_tree::ptree& settings)
+    : settings_(settings), stop_event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  if (!stop_event_) throw platform::windows_error(::GetLastError(), "cannot create an event");
   record_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   // Pre-shutdown gives a stop the time it needs when the system goes down.
   record_.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN;
@@ -65,6 +68,7 @@ DWORD ServiceStatus::on_control(DWORD control) {
   if (stop_requested_ || record_.dwCurrentState == SERVICE_STOPPED) return NO_ERROR;
   stop_requested_ = true;
   settings_.put(keys::kMode, kModeNone);
+  ::SetEvent(stop_event_.get());
   if (reported_) report_locked(SERVICE_STOP_PENDING, kStoppedCleanly, kDefaultWaitHint);
   return NO_ERROR;
 }

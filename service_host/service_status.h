@@ -7,6 +7,7 @@
 #include <boost/property_tree/ptree_fwd.hpp>
 #include <boost/thread/mutex.hpp>
 
+#include "platform/handles.h"
 #include "service_host/supervision.h"
 
 namespace vmrsmgr {
@@ -42,6 +43,10 @@ class ServiceStatus {
   // been launched. Anything else changes nothing.
   DWORD on_control(DWORD control);
 
+  // Signalled once a stop was requested, so that the service's thread can
+  // sleep until then.
+  HANDLE stop_event() const { return stop_event_.get(); }
+
   static constexpr DWORD kDefaultWaitHint = 5000;
 
  private:
@@ -53,6 +58,7 @@ class ServiceStatus {
   SERVICE_STATUS record_{};
   bool reported_ = false;
   bool stop_requested_ = false;
+  platform::unique_handle stop_event_;
 };
 
 }  // namespace vmrsmgr

@@ -13,18 +13,41 @@ ChildCommand child_command(const boost::property_tree::ptree& settings) {
   return {"\"" + program + "\"" + get(keys::kArgs), folder, program};
 }
 
-std::vector<std::string_view> split_output_for_log(std::string_view output, std::size_t max_piece) {
-  std::vector<std::string_view> pieces;
+void OutputLines::add(std::string_view output, const Emit& emit) {
   while (!output.empty()) {
-    std::size_t size = output.size();
-    if (size > max_piece) {
-      const std::size_t line_end = output.rfind('\n', max_piece - 1);
-      size = line_end == std::string_view::npos ? max_piece : line_end + 1;
+    const std::size_t line_end = output.find('\n');
+    if (line_end == std::string_view::npos) {
+      partial_.append(output);
+      // A line too long for one record goes out piece by piece; a final
+      // "\r" waits, in case its "\n" follows.
+      while (partial_.size() > max_piece_) {
+        std::size_t piece = max_piece_;
+        if (partial_[piece - 1] == '\r' && piece > 1) --piece;
+        emit(std::string_view(partial_).substr(0, piece));
+        partial_.erase(0, piece);
+      }
+      return;
     }
-    pieces.push_back(output.substr(0, size));
-    output.remove_prefix(size);
+    std::string_view line = output.substr(0, line_end);
+    output.remove_prefix(line_end + 1);
+    if (!partial_.empty()) {
+      partial_.append(line);
+      line = partial_;
+    }
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    while (line.size() > max_piece_) {
+      emit(line.substr(0, max_piece_));
+      line.remove_prefix(max_piece_);
+    }
+    emit(line);
+    partial_.clear();
   }
-  return pieces;
+}
+
+void OutputLines::flush(const Emit& emit) {
+  if (partial_.empty()) return;
+  emit(partial_);
+  partial_.clear();
 }
 
 ServiceExit exit_after_component(bool stop_requested, std::uint32_t component_exit_code) {

@@ -2,9 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include <boost/property_tree/ptree_fwd.hpp>
 
@@ -30,11 +30,28 @@ inline constexpr std::size_t kMaxOutputPiece =
     Logger::kSlotSize - kMaxTimeStamp - std::string_view(" [trace] ").size() -
     kOutputPrefix.size() - std::string_view("\r\n").size();
 
-// Cuts output into pieces of at most max_piece bytes, in order and without
-// losing a byte, each ending at the last line end that fits where there is
-// one.
-std::vector<std::string_view> split_output_for_log(std::string_view output,
-                                                   std::size_t max_piece = kMaxOutputPiece);
+// Turns the component's output into log records: one a line, without its
+// line end ("\n" or "\r\n"), so that each carries its own time stamp and
+// nothing the component prints can pass for a record of the service's; a
+// line longer than max_piece goes on in further records. Any other byte, a
+// NUL or a lone "\r", stays as it is.
+class OutputLines {
+ public:
+  using Emit = std::function<void(std::string_view record)>;
+  explicit OutputLines(std::size_t max_piece = kMaxOutputPiece) : max_piece_(max_piece) {}
+
+  // Emits every line the output completes; the rest of a line waits for
+  // more output.
+  void add(std::string_view output, const Emit& emit);
+  // Emits the waiting rest as it is: at the end of the output, or when it
+  // has waited long enough.
+  void flush(const Emit& emit);
+  bool waiting() const { return !partial_.empty(); }
+
+ private:
+  std::size_t max_piece_;
+  std::string partial_;
+};
 
 // The exit codes a stopped service reports to the service manager.
 struct ServiceExit {

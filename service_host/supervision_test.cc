@@ -42,42 +42,53 @@ TEST(ChildCommand, QuotesTheProgramAndStartsInTheComponentsFolder) {
   }
 }
 
-TEST(SplitOutputForLog, CutsAtLineEndsWithinTheLimitAndLosesNothing) {
+TEST(OutputLines, OneRecordALineInOrderAndNothingLost) {
   struct Case {
-    std::string output;
+    const char* name;
+    std::vector<std::string> chunks;  // as the runner hands them over
     std::size_t max_piece;
-    std::vector<std::string> pieces;
+    std::vector<std::string> records;
+    std::string waiting;  // what still waits for the rest of its line
   };
   const Case cases[] = {
-      {"", 10, {}},
-      {"short\r\n", 10, {"short\r\n"}},
-      {"0123456789", 10, {"0123456789"}},  // exactly fits
-      {"a\nb\nc\n", 10, {"a\nb\nc\n"}},    // several lines share a message
-      {"one\r\ntwo\r\nthree\r\n", 10, {"one\r\ntwo\r\n", "three\r\n"}},
-      {"0123456789abc", 10, {"0123456789", "abc"}},  // no line end: cut at the limit
-      {"line\n0123456789abcdef", 10, {"line\n", "0123456789", "abcdef"}},
-      {"012345678\nx", 10, {"012345678\n", "x"}},  // line end as the last byte that fits
-      {"0123456789\nx", 10, {"0123456789", "\nx"}},
+      {"nothing", {""}, 10, {}, ""},
+      {"one line", {"short\r\n"}, 10, {"short"}, ""},
+      {"several lines, each its own record", {"a\nb\r\n\nc\n"}, 10, {"a", "b", "", "c"}, ""},
+      {"a line split across chunks", {"one\r\ntw", "o\r", "\nthree"}, 10, {"one", "two"}, "three"},
+      {"a line longer than a record", {"0123456789abc\r\n"}, 10, {"0123456789", "abc"}, ""},
+      {"a long line still waiting", {"0123456789abcdef"}, 10, {"0123456789"}, "abcdef"},
+      {"a cut never splits CR LF", {"012345678\r", "\n"}, 10, {"012345678"}, ""},
+      {"exactly fits", {"0123456789\n"}, 10, {"0123456789"}, ""},
+      {"bytes that are not text stay",
+       {std::string("a\0b\rc\n", 6)},
+       10,
+       {std::string("a\0b\rc", 5)},
+       ""},
+      {"a forged record is only text",
+       {"20261207T120000 [error] x\n"},
+       100,
+       {"20261207T120000 [error] x"},
+       ""},
   };
   for (const Case& c : cases) {
-    const std::vector<std::string_view> pieces = split_output_for_log(c.output, c.max_piece);
-    EXPECT_EQ(std::vector<std::string>(pieces.begin(), pieces.end()), c.pieces) << c.output;
+    SCOPED_TRACE(c.name);
+    OutputLines lines(c.max_piece);
+    std::vector<std::string> records;
+    const auto emit = [&records](std::string_view record) { records.emplace_back(record); };
+    for (const std::string& chunk : c.chunks) lines.add(chunk, emit);
+    EXPECT_EQ(records, c.records);
+    EXPECT_EQ(lines.waiting(), !c.waiting.empty());
+    records.clear();
+    lines.flush(emit);
+    EXPECT_EQ(records,
+              c.waiting.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.waiting});
+    EXPECT_FALSE(lines.waiting());
   }
 }
 
-TEST(SplitOutputForLog, AFullChunkFitsTheLogLines) {
-  std::string chunk;
-  for (int i = 0; chunk.size() < 65536; ++i)
-    chunk += "component line " + std::to_string(i) + "\r\n";
-  chunk.resize(65536);
-  chunk.replace(30000, 3000, std::string(3000, 'x'));  // one line longer than a log line
-  std::string joined;
-  for (const std::string_view piece : split_output_for_log(chunk)) {
-    // time stamp, blank, "[trace] ", "output: ", the piece and the line end
-    EXPECT_LE(22 + 1 + 8 + 8 + piece.size() + 2, 1024u);
-    joined += piece;
-  }
-  EXPECT_EQ(joined, chunk);
+TEST(OutputLines, EveryRecordFitsALogLine) {
+  // time stamp, blank, "[trace] ", "output: ", the record and the line end
+  EXPECT_LE(22 + 1 + 8 + 8 + kMaxOutputPiece + 2, 1024u);
 }
 
 TEST(ExitAfterComponent, OnlyAFailureOfTheComponentItselfIsReported) {
