@@ -5,9 +5,15 @@
 //    component alone and for one with a child, each with a component that
 //    ends on the console interrupt and with one that ignores it, for a tree
 //    of twenty that ignore it, and for a worker whose launcher has ended.
+//  - the service at rest (processor time per second), and a component that
+//    prints as fast as it can with every line logged, at the default
+//    rotation and at rotation_size = 4096: the service's peak memory, the rate
+//    at which output is logged and the time a stop takes.
 // Run: build/windows/wine-run build/windows/runner_bench.exe [megabytes]
+//      [idle seconds] [flood seconds]
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +22,8 @@
 #include <exception>
 #include <iomanip>
 #include <iostream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -74,8 +82,8 @@ double plain_loop(std::uint64_t bytes) {
   return total == bytes ? rate : 0;
 }
 
-// The Runner, its output taken as it comes (the service takes it every 100 ms,
-// which would only measure that pause at these rates). Bytes per second.
+// The Runner, its output taken as it comes, the way the service takes it.
+// Bytes per second.
 double runner(std::uint64_t bytes) {
   const Clock::time_point start = Clock::now();
   Runner r(flood_command(bytes));
@@ -83,7 +91,7 @@ double runner(std::uint64_t bytes) {
   std::uint64_t total = 0;
   while (!r.finished() || r.pending() != 0) {
     const std::string chunk = r.take_output();
-    if (chunk.empty()) ::Sleep(10);
+    if (chunk.empty() && !r.finished()) ::WaitForSingleObject(r.output_ready(), INFINITE);
     total += chunk.size();
   }
   const double rate = static_cast<double>(total) / seconds_since(start);
@@ -120,6 +128,169 @@ double stop_time(const std::string& component_options) {
   return elapsed;
 }
 
+// The service process of the installation: the only vmrsmgr.exe running
+// while no command of the tool runs.
+unique_handle service_process() {
+  const std::vector<std::uint32_t> ids = vmrsmgr::testing::processes_named("vmrsmgr.exe");
+  if (ids.size() != 1) return {};
+  return unique_handle(
+      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, ids.front()));
+}
+
+// Under Wine the service is a Linux process too, whose /proc shows what
+// GetProcessTimes does not for another process: its processor time and how
+// often its threads were woken. Its folder, empty when there is none.
+std::wstring linux_service_folder() {
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = ::FindFirstFileW(L"Z:\\proc\\*", &found);
+  if (search == INVALID_HANDLE_VALUE) return {};
+  std::wstring folder;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
+    const std::wstring candidate = L"Z:\\proc\\" + name;
+    std::string command_line = vmrsmgr::testing::Installation::read(candidate + L"\\cmdline");
+    std::replace(command_line.begin(), command_line.end(), '\0', ' ');
+    if (command_line.find("vmrsmgr.exe -s ") != std::string::npos) folder = candidate;
+  } while (folder.empty() && ::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return folder;
+}
+
+struct Activity {
+  double cpu_seconds = 0;
+  std::uint64_t wakeups = 0;
+};
+
+Activity linux_activity(const std::wstring& folder) {
+  Activity activity;
+  const std::string stat = vmrsmgr::testing::Installation::read(folder + L"\\stat");
+  // After the command's name in parentheses: utime and stime are fields 14 and 15.
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::vector<std::string> words{std::istream_iterator<std::string>(fields),
+                                 std::istream_iterator<std::string>()};
+  if (words.size() > 12) {
+    activity.cpu_seconds = (std::stod(words[11]) + std::stod(words[12])) / 100.0;
+  }
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = ::FindFirstFileW((folder + L"\\task\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return activity;
+  do {
+    std::istringstream status(
+        vmrsmgr::testing::Installation::read(folder + L"\\task\\" + found.cFileName + L"\\status"));
+    for (std::string line; std::getline(status, line);) {
+      if (line.find("ctxt_switches:") != std::string::npos) {
+        activity.wakeups += std::stoull(line.substr(line.find(':') + 1));
+      }
+    }
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return activity;
+}
+
+double cpu_seconds(HANDLE process) {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+  const auto ticks = [](const FILETIME& t) {
+    return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
+}
+
+std::uint64_t private_bytes(HANDLE process) {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof(counters);
+  if (!::GetProcessMemoryInfo(process, &counters, sizeof(counters))) return 0;
+  return std::max<std::uint64_t>(counters.PagefileUsage, counters.WorkingSetSize);
+}
+
+// An installed and started dariri service with the component's options and
+// the configuration given.
+struct Running {
+  vmrsmgr::testing::Installation installation{"bench-host"};
+  bool started = false;
+  Running(const std::string& options, const std::string& config) {
+    installation.owns_service("dariri");
+    installation.add_component("dariri\\dariri.exe", options);
+    installation.write_config(config);
+    started = installation.tool("--install dariri --account \"\" --password \"\"").exit_code == 0 &&
+              installation.tool("--start dariri").exit_code == 0;
+  }
+  ~Running() {
+    installation.tool("--stop dariri");
+    installation.tool("--uninstall dariri");
+  }
+};
+
+struct Idle {
+  double cpu_ms_per_s = -1;
+  double wakeups_per_s = -1;  // where the platform shows them
+};
+
+// A service whose component prints nothing.
+Idle idle(int seconds) {
+  Idle result;
+  Running running("--quiet --lines 0 --tick 0", "[general]\ndebug = 5\n");
+  ::Sleep(1000);
+  const unique_handle service = service_process();
+  if (!running.started || !service) return result;
+  const std::wstring folder = linux_service_folder();
+  const auto measure = [&] {
+    return folder.empty() ? Activity{cpu_seconds(service.get()), 0} : linux_activity(folder);
+  };
+  const Activity before = measure();
+  ::Sleep(static_cast<DWORD>(seconds) * 1000);
+  const Activity after = measure();
+  result.cpu_ms_per_s = (after.cpu_seconds - before.cpu_seconds) * 1000 / seconds;
+  if (!folder.empty()) {
+    result.wakeups_per_s = static_cast<double>(after.wakeups - before.wakeups) / seconds;
+  }
+  return result;
+}
+
+struct Flood {
+  double peak_mb = -1;
+  double logged_mb_per_s = -1;
+  double stop_s = -1;
+};
+
+// A component printing as fast as it can for a while, every line logged.
+Flood flood(int seconds, const std::string& config) {
+  Flood result;
+  Running running("--quiet --lines 0 --flood 1000000000000 --exit 0", config);
+  const unique_handle service = service_process();
+  if (!running.started || !service) return result;
+  std::uint64_t peak = 0;
+  const Clock::time_point start = Clock::now();
+  while (seconds_since(start) < seconds) {
+    peak = std::max(peak, private_bytes(service.get()));
+    ::Sleep(100);
+  }
+  const double flooded_s = seconds_since(start);
+  // The component could write only as fast as the service logged.
+  const std::string written = vmrsmgr::testing::Installation::read(running.installation.root() /
+                                                                   "dariri" / "flooded.component");
+  if (!written.empty()) result.logged_mb_per_s = std::stod(written) / 1e6 / flooded_s;
+  const unique_schandle control =
+      vmrsmgr::testing::open_service("dariri", SERVICE_STOP | SERVICE_QUERY_STATUS);
+  SERVICE_STATUS status{};
+  const Clock::time_point stop = Clock::now();
+  ::ControlService(control.get(), SERVICE_CONTROL_STOP, &status);
+  while (::QueryServiceStatus(control.get(), &status) && status.dwCurrentState != SERVICE_STOPPED &&
+         seconds_since(stop) < 600) {
+    peak = std::max(peak, private_bytes(service.get()));
+    ::Sleep(20);
+  }
+  result.stop_s = seconds_since(stop);
+  result.peak_mb = static_cast<double>(peak) / 1e6;
+  return result;
+}
+
+void print_flood(const char* label, const Flood& f) {
+  std::cout << std::setprecision(2) << label << " peak_mb=" << f.peak_mb
+            << " logged_mb_per_s=" << f.logged_mb_per_s << " stop_s=" << f.stop_s << std::endl;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -154,6 +325,18 @@ int main(int argc, char* argv[]) {
               << stop_time("--children 19 --ignore-interrupt --tick 100") << std::endl;
     std::cout << "  orphaned worker that ignores the interrupt: "
               << stop_time("--worker --ignore-interrupt --tick 100") << std::endl;
+
+    const int idle_seconds = argc > 2 ? std::atoi(argv[2]) : 30;
+    const int flood_seconds = argc > 3 ? std::atoi(argv[3]) : 20;
+    const Flood by_default = flood(flood_seconds, "[general]\ndebug = 5\n");
+    const Flood small = flood(flood_seconds, "[general]\ndebug = 5\nrotation_size = 4096\n");
+    const Idle at_rest = idle(idle_seconds);
+    std::cout << std::setprecision(2);
+    print_flood("flood rotation_size=4096", small);
+    std::cout << "idle host wakeups_per_s=" << at_rest.wakeups_per_s << std::endl;
+    std::cout << "idle host cpu_ms_per_s=" << at_rest.cpu_ms_per_s << std::endl;
+    print_flood("flood", by_default);
+    std::cout << "capture runner/plain ratio=" << median(captured) / median(plain) << std::endl;
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "runner_bench: " << e.what() << std::endl;

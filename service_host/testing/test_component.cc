@@ -6,7 +6,9 @@
 // the command line, so that a service started with fixed arguments can be
 // steered):
 //   --lines N           numbered lines on each stream at the start (3)
-//   --flood BYTES       then writes that many bytes as fast as it can
+//   --flood BYTES       then writes that many bytes as fast as it can, until
+//                       interrupted, and the count written (every MB or so)
+//                       to flooded.NAME
 //   --child             starts a copy of itself, named grandchild, sharing its
 //                       console and output
 //   --children N        starts N such copies (grandchild, grandchild2, ...)
@@ -158,18 +160,24 @@ void start_copy(const std::wstring& self, const Options& o, const std::string& n
   ::CloseHandle(process.hProcess);
 }
 
-void flood(std::uint64_t bytes) {
+// Writes how many bytes it got out to flooded.NAME beside the program.
+void flood(std::uint64_t bytes, const std::wstring& report) {
   std::string block;
   for (int i = 0; block.size() < 65536 - 100; ++i) {
     block += "flood line " + std::to_string(i) + " abcdefghijklmnopqrstuvwxyz0123456789\r\n";
   }
   const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-  while (bytes > 0) {
+  std::uint64_t total = 0;
+  for (int block_count = 1; bytes > 0 && !g_interrupted; ++block_count) {
     const DWORD size = static_cast<DWORD>(bytes < block.size() ? bytes : block.size());
     DWORD written = 0;
-    if (!::WriteFile(out, block.data(), size, &written, nullptr) || written == 0) return;
+    if (!::WriteFile(out, block.data(), size, &written, nullptr) || written == 0) break;
     bytes -= written;
+    total += written;
+    // Now and then, as a writer blocked by a full pipe may be ended there.
+    if (block_count % 16 == 0) write_file(report, std::to_string(total));
   }
+  write_file(report, std::to_string(total));
 }
 
 int run(const std::vector<std::string>& args) {
@@ -201,7 +209,7 @@ int run(const std::vector<std::string>& args) {
                true);
   }
   if (o.worker) start_copy(self, o, "middle", L" --lines 0 --quiet --middle", true);
-  if (o.flood > 0) flood(o.flood);
+  if (o.flood > 0) flood(o.flood, folder_of(self) + L"flooded." + name);
   if (o.exit) {
     ::Sleep(static_cast<DWORD>(o.after_ms));
     if (!o.quiet) say(STD_OUTPUT_HANDLE, o.name + " exiting with " + std::to_string(o.exit_code));
