@@ -127,8 +127,8 @@ void Logger::stop() {
   accepting_.store(false);
 }
 
-// The thread never ends before the stop: what fails is counted as lost and
-// reported in the log once writing works again.
+// The thread never ends before the stop: lines that cannot be written are
+// counted and the count logged once writing works again.
 void Logger::operator()() {
   for (;;) {
     try {
