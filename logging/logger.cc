@@ -1,6 +1,9 @@
 #include "logging/logger.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <thread>
@@ -42,12 +45,27 @@ int Logger::start(std::string file_name, std::string directory, std::uint64_t ro
   rotation_size_ = rotation_size;
   max_logs_ = max_logs;
   level_.store(level, std::memory_order_relaxed);
-  if (!fs::exists(fs::path(directory_))) return -1;
+  start_error_ = 0;
+  boost::system::error_code error;
+  if (fs::status(fs::path(directory_), error).type() == fs::file_not_found) {
+    start_error_ = platform::path_not_found_error();
+    return -1;
+  }
+  // Opened here, so that a file that can never be written fails the start
+  // with its cause instead of a thread that writes nowhere.
+  path_ = fs::path(directory_) / file_name_;
+  if (!file_.open(path_) && !platform::is_sharing_conflict(file_.error())) {
+    start_error_ = file_.error();
+    return -1;
+  }
+  const std::uintmax_t size = fs::file_size(path_, error);
+  written_ = error ? 0 : size;
   accepting_.store(true);
   try {
     thread_ = std::make_unique<boost::thread>(boost::ref(*this));
   } catch (...) {
     accepting_.store(false);
+    file_.close();
     throw;
   }
   return 0;
@@ -68,14 +86,14 @@ void Logger::trace(std::string_view message) {
 }
 
 void Logger::hand_over(std::string_view tag, std::string_view message) {
-  if (!accepting_.load() || dead_.load()) return;
+  if (!accepting_.load()) return;
   // The time stamp before the slot: nothing may throw while a slot is held.
   char stamp[kMaxTimeStamp];
   const std::size_t stamp_size = local_time_stamp(std::chrono::system_clock::now(), stamp);
   std::int32_t index = 0;
   while (!free_slots_.pop(index)) {
     // Every slot is in flight: the thread frees one as soon as it is awake.
-    if (!accepting_.load() || dead_.load()) return;
+    if (!accepting_.load()) return;
     wake_writer();
     std::this_thread::yield();
   }
@@ -109,20 +127,19 @@ void Logger::stop() {
   accepting_.store(false);
 }
 
+// The thread never ends before the stop: lines that cannot be written are
+// counted and the count logged once writing works again.
 void Logger::operator()() {
-  try {
-    path_ = fs::path(directory_) / file_name_;
-    // A file that exists but cannot be opened now is opened again at the
-    // next flush; one that cannot be created fails the size query.
-    file_.open(path_);
-    written_ = fs::file_size(path_);
-    write_lines();
-  } catch (const std::exception& e) {
-    fail(e.what());
-  } catch (...) {
-    fail("unknown error");
+  for (;;) {
+    try {
+      write_lines();
+      break;
+    } catch (const std::exception& e) {
+      recover(e.what());
+    } catch (...) {
+      recover("unknown error");
+    }
   }
-  flush();
   file_.close();
   std::this_thread::yield();
 }
@@ -131,7 +148,7 @@ void Logger::write_lines() {
   for (;;) {
     Record record{};
     while (lines_.pop(record)) {
-      write(record);
+      write_guarded(record);
       while (!free_slots_.push(record.slot)) {
       }
     }
@@ -139,6 +156,20 @@ void Logger::write_lines() {
     pause();
   }
   retire_slots();
+  flush();
+}
+
+// A line that fails to be written is lost, not the thread.
+void Logger::write_guarded(const Record& record) noexcept {
+  try {
+    write(record);
+  } catch (const std::exception& e) {
+    report_exception(e.what());
+    lose(1, e.what());
+  } catch (...) {
+    report_exception("unknown error");
+    lose(1, "unknown error");
+  }
 }
 
 // After the stop, producers still holding a slot may push one more line: the
@@ -150,7 +181,7 @@ void Logger::retire_slots() {
     Record record{};
     std::int32_t index = 0;
     if (lines_.pop(record)) {
-      write(record);
+      write_guarded(record);
       ++retired;
     } else if (free_slots_.pop(index)) {
       ++retired;
@@ -171,10 +202,11 @@ void Logger::write(const Record& record) {
   if (pending_size_ + record.length > kPendingSize) {
     flush();
     // Still no file: the oldest lines make room.
-    if (pending_size_ + record.length > kPendingSize) pending_size_ = 0;
+    if (pending_size_ + record.length > kPendingSize) drop_pending(file_.error());
   }
   std::memcpy(pending_.get() + pending_size_, slot(record.slot), record.length);
   pending_size_ += record.length;
+  ++pending_lines_;
 }
 
 // A rotation that fails twice leaves the lines in the current file, which may
@@ -190,20 +222,59 @@ void Logger::rotate_file() {
       rotate();
     }
   } catch (const std::exception& e) {
-    // Spelled so on purpose: scripts match it.
-    std::cerr << "EXEPTION: " << e.what() << std::endl;
+    report_exception(e.what());
   }
   file_.open(path_);
   written_ = 0;
 }
 
-// Hands the pending lines to the file, opening it first when it is closed.
-// While it cannot be opened, the lines stay pending as long as there is room.
+// Hands the pending lines to the file, opening it first when it is closed,
+// and says first how many lines were lost before. While the file cannot be
+// opened, the lines stay pending as long as there is room.
 void Logger::flush() {
   if (pending_size_ == 0) return;
   if (!file_.is_open() && !file_.open(path_)) return;
-  if (!file_.write(pending_.get(), pending_size_)) file_.close();
+  if ((lost_ == 0 || write_lost_line()) && file_.write(pending_.get(), pending_size_)) {
+    pending_size_ = 0;
+    pending_lines_ = 0;
+    return;
+  }
+  drop_pending(file_.error());
+  file_.close();
+}
+
+bool Logger::write_lost_line() {
+  char text[64 + sizeof lost_reason_];
+  std::snprintf(text, sizeof text, "%" PRIu64 " log lines were lost: %s", lost_, lost_reason_);
+  char stamp[kMaxTimeStamp];
+  const std::size_t stamp_size = local_time_stamp(std::chrono::system_clock::now(), stamp);
+  char line[kSlotSize];
+  const std::size_t length = compose_line(line, sizeof line, {stamp, stamp_size}, {}, text);
+  if (!file_.write(line, length)) return false;
+  written_ += length;
+  lost_ = 0;
+  return true;
+}
+
+void Logger::lose(std::uint64_t lines, std::string_view reason) noexcept {
+  lost_ += lines;
+  const std::size_t size = std::min(reason.size(), sizeof lost_reason_ - 1);
+  std::memcpy(lost_reason_, reason.data(), size);
+  lost_reason_[size] = '\0';
+}
+
+void Logger::drop_pending(std::uint32_t error) noexcept {
+  char code[32];
+  std::snprintf(code, sizeof code, "system error %" PRIu32, error);
+  std::string text;
+  try {
+    text = platform::error_text(error);
+  } catch (...) {
+    // The code alone then.
+  }
+  lose(pending_lines_, text.empty() ? std::string_view(code) : text);
   pending_size_ = 0;
+  pending_lines_ = 0;
 }
 
 void Logger::pause() {
@@ -220,11 +291,20 @@ void Logger::pause() {
   writer_asleep_.store(false);
 }
 
-void Logger::fail(const char* what) {
-  std::cerr << "EXEPTION: " << what << std::endl;
-  const std::lock_guard<std::mutex> lock(mutex_);
-  dead_.store(true);
-  stop_.store(true);
+void Logger::report_exception(const char* what) noexcept {
+  try {
+    // Spelled so on purpose: scripts match it.
+    std::cerr << "EXEPTION: " << what << std::endl;
+  } catch (...) {
+    // The log is the other place it is reported.
+  }
+}
+
+// A failure between lines loses none of them; the thread carries on after an
+// idle pause, so that a failure that repeats does not spin.
+void Logger::recover(const char* what) noexcept {
+  report_exception(what);
+  std::this_thread::sleep_for(std::chrono::milliseconds(idle_pause_ms_));
 }
 
 }  // namespace vmrsmgr

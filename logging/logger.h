@@ -33,11 +33,20 @@ class Logger {
   Logger(const Logger&) = delete;
   Logger& operator=(const Logger&) = delete;
 
-  // -1 when the directory does not exist (no thread started), else 0.
+  // Opens the log file and starts the thread: 0. -1, with nothing started,
+  // when the file can never be written there (a missing folder, a folder
+  // that is a file or a device, a folder under the file's name, a name too
+  // long); start_error() then says why. A file that another program holds
+  // for now does not fail: its lines wait until it can be opened.
   int start(std::string file_name, std::string directory, std::uint64_t rotation_size,
             std::uint64_t max_logs, int level);
+  // Why the last start failed, as the system's error code (a Windows error
+  // on Windows): ERROR_PATH_NOT_FOUND for a missing folder, else what
+  // opening the file gave. 0 after a start that succeeded.
+  std::uint32_t start_error() const { return start_error_; }
   // Messages are copied before these return; none of them allocates. Without
-  // a running thread (not started, failed, stopped) the message is dropped.
+  // a running thread (not started, start failed, stopped) the message is
+  // dropped.
   void log(std::string_view message);    // unconditional, no tag
   void error(std::string_view message);  // level >= 1
   void debug(std::string_view message);  // level >= 4
@@ -64,19 +73,23 @@ class Logger {
 
   // The thread's side.
   void write_lines();
+  void write_guarded(const Record& record) noexcept;
   void write(const Record& record);
   void rotate_file();
   void flush();
+  bool write_lost_line();
+  void lose(std::uint64_t lines, std::string_view reason) noexcept;
+  void drop_pending(std::uint32_t error) noexcept;
   void pause();
   void retire_slots();
-  void fail(const char* what);
+  static void report_exception(const char* what) noexcept;
+  void recover(const char* what) noexcept;
 
   std::atomic<int> level_{0};
   std::unique_ptr<char[]> slots_;
   boost::lockfree::queue<Record, boost::lockfree::capacity<kSlots>> lines_;
   boost::lockfree::queue<std::int32_t, boost::lockfree::capacity<kSlots>> free_slots_;
   // Written under mutex_, read by anyone.
-  std::atomic<bool> dead_{false};
   std::atomic<bool> stop_{false};
   // From start until the thread has drained its last line.
   std::atomic<bool> accepting_{false};
@@ -85,6 +98,7 @@ class Logger {
   std::string directory_;
   std::uint64_t rotation_size_ = 0;
   std::uint64_t max_logs_ = 0;
+  std::uint32_t start_error_ = 0;
   const std::int64_t idle_pause_ms_ = 10;
 
   std::mutex mutex_;
@@ -98,6 +112,10 @@ class Logger {
   platform::LogFile file_;
   std::unique_ptr<char[]> pending_;  // lines not yet handed to the file
   std::size_t pending_size_ = 0;
+  std::uint64_t pending_lines_ = 0;
+  // Lines dropped since the file was last written, and the latest cause.
+  std::uint64_t lost_ = 0;
+  char lost_reason_[256] = {};
 };
 
 }  // namespace vmrsmgr

@@ -1,6 +1,9 @@
 #include "logging/logger.h"
 
+#include <cerrno>
+#include <chrono>
 #include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -166,32 +169,74 @@ TEST_F(LoggerTest, LineThatReachesTheSizeStartsTheNextFile) {
   }
 }
 
-TEST_F(LoggerTest, MissingDirectoryStartsNothingAndDropsMessages) {
+// Places where the log file can never be: the start fails with the cause,
+// creates nothing, and messages before and after it are dropped.
+TEST_F(LoggerTest, StartFailsWithTheCauseWhereTheFileCanNeverBe) {
+  dir_.write("a-file", "");
+  fs::create_directory(dir_.path() / "folder");
+  fs::create_directory(dir_.path() / "folder" / name_);
+  const struct {
+    const char* name;
+    fs::path folder;
+    std::string file;
+  } cases[] = {
+      {"missing folder", dir_.path() / "missing", name_},
+      {"folder that is a file", dir_.path() / "a-file", name_},
+      {"folder under the file's name", dir_.path() / "folder", name_},
+      {"name too long", dir_.path(), std::string(260, 'n') + ".vmrsmgr.log"},
+  };
+  const std::set<std::string> before = dir_.entries();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Logger logger;
+    for (int i = 0; i < 100; ++i) logger.log("before start");  // must not wait for a slot
+    EXPECT_EQ(logger.start(c.file, c.folder.string(), 100, 9, 5), -1);
+    EXPECT_NE(logger.start_error(), 0U);
+    for (int i = 0; i < 100; ++i) logger.error("after a failed start");
+    logger.stop();
+    EXPECT_EQ(dir_.entries(), before);
+    boost::system::error_code too_long;
+    EXPECT_FALSE(fs::exists(fs::current_path() / c.file, too_long));
+  }
   Logger logger;
-  for (int i = 0; i < 100; ++i) logger.log("before start");  // must not wait for a slot
-  const fs::path missing = dir_.path() / "missing";
-  EXPECT_EQ(logger.start(name_, missing.string(), 100, 9, 5), -1);
-  for (int i = 0; i < 100; ++i) logger.error("after a failed start");
-  logger.stop();
-  EXPECT_FALSE(fs::exists(missing));
-  EXPECT_TRUE(dir_.entries().empty());
-  EXPECT_FALSE(fs::exists(fs::current_path() / name_));
+  EXPECT_EQ(logger.start(name_, (dir_.path() / "missing").string(), 100, 9, 5), -1);
+  EXPECT_EQ(logger.start_error(), platform::path_not_found_error());
 }
 
-TEST_F(LoggerTest, FileThatCannotBeCreatedEndsTheThreadWithOneReport) {
-  dir_.write("not-a-folder", "");
-  CapturedOutput output;
-  {
-    Logger logger;
-    ASSERT_EQ(logger.start(name_, (dir_.path() / "not-a-folder").string(), 100, 9, 0), 0);
-    for (int i = 0; i < 100; ++i) logger.log("dropped");  // more than the slots: none may hang
-    logger.stop();
-    logger.log("after stop");
+// The file's handle fails every write (/dev/full) until a later open finds
+// a regular file under its name: the lines of the failed write are counted,
+// and the count comes first once writing works.
+TEST_F(LoggerTest, LinesLostToAFailedWriteAreCountedInTheNextFile) {
+  if (fs::path::preferred_separator != '/' || !fs::exists("/dev/full")) {
+    GTEST_SKIP() << "a POSIX device";
   }
-  const std::string err = output.err();
-  EXPECT_EQ(err.rfind("EXEPTION: ", 0), 0U) << err;
-  EXPECT_EQ(err.find("EXEPTION: ", 1), std::string::npos) << err;
-  EXPECT_EQ(dir_.entries(), std::set<std::string>{"not-a-folder"});
+  const fs::path link = dir_.path() / name_;
+  fs::create_symlink("/dev/full", link);
+  Logger logger;
+  ASSERT_EQ(start(logger), 0);
+  Texts logged;
+  for (int i = 0; i < 5; ++i) {
+    logged.push_back(numbered(i));
+    logger.log(logged.back());
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a few idle pauses
+  dir_.write("real.log", "");
+  fs::create_symlink(dir_.path() / "real.log", dir_.path() / "next");
+  fs::rename(dir_.path() / "next", link);
+  logged.push_back("after");
+  logger.log(logged.back());
+  logger.stop();
+
+  const Texts lines = texts("real.log");
+  ASSERT_FALSE(lines.empty());
+  std::smatch lost;
+  ASSERT_TRUE(std::regex_match(lines[0], lost, std::regex(R"((\d+) log lines were lost: (.*))")))
+      << lines[0];
+  const std::ptrdiff_t count = std::stol(lost[1]);
+  EXPECT_EQ(lost[2], platform::error_text(ENOSPC));
+  ASSERT_GE(count, 1);
+  ASSERT_LT(count, static_cast<std::ptrdiff_t>(logged.size()));
+  EXPECT_EQ(Texts(lines.begin() + 1, lines.end()), Texts(logged.begin() + count, logged.end()));
 }
 
 // A folder under the next rotated name makes the move fail, twice: the lines

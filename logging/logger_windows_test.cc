@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -8,6 +9,7 @@
 
 #include "logging/logger.h"
 #include "platform/handles.h"
+#include "platform/last_error.h"
 #include "platform/text.h"
 #include "tests/temp_folder.h"
 #include "tests/windows_support.h"
@@ -92,22 +94,52 @@ TEST(LogFileInheritance, ChildStartedAfterTheLogWasOpenedDoesNotHoldIt) {
 }
 
 // Another process holding the log exclusively: the lines wait and reach the
-// file once it can be opened again.
+// file once it can be opened again; those beyond what can wait are counted,
+// and the count comes first.
 TEST(LogFileHeld, LinesWaitUntilTheFileCanBeOpened) {
+  for (const int count : {1, 2000}) {  // 2000 lines do not fit in the 64 KiB that wait
+    SCOPED_TRACE(count);
+    testing::TempFolder dir;
+    auto holder = open_file(dir.path() / "dariri.vmrsmgr.log", 0, FALSE);
+    ASSERT_TRUE(holder);
+    Logger logger;
+    ASSERT_EQ(logger.start("dariri.vmrsmgr.log", dir.text(), 1 << 30, 9, 0), 0);
+    for (int i = 0; i < count; ++i) logger.log("while held " + std::to_string(i));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a few idle pauses pass
+    holder.reset();
+    logger.log("after");
+    logger.stop();
+
+    const std::string content = dir.read("dariri.vmrsmgr.log");
+    const std::regex lost(" (\\d+) log lines were lost: (.*)\r\n");
+    std::smatch match;
+    int kept_from = 0;
+    if (count > 1) {
+      ASSERT_TRUE(std::regex_search(content, match, lost)) << content.substr(0, 200);
+      EXPECT_EQ(match.position(0), content.find(' '));  // the first line
+      EXPECT_EQ(match[2], platform::system_message(ERROR_SHARING_VIOLATION));
+      kept_from = std::stoi(match[1]);
+    } else {
+      EXPECT_FALSE(std::regex_search(content, lost)) << content;
+    }
+    EXPECT_LT(kept_from, count);
+    for (int i = kept_from; i < count; ++i) {
+      EXPECT_NE(content.find(" while held " + std::to_string(i) + "\r\n"), std::string::npos) << i;
+    }
+    EXPECT_NE(content.find(" after\r\n"), std::string::npos);
+  }
+}
+
+// Under the names Windows gives a device, or a folder that is not there, the
+// log can never be written: the start fails with the code the service
+// reports.
+TEST(LogFileHeld, StartFailsOnADeviceOrAMissingFolder) {
   testing::TempFolder dir;
-  const fs::path file = dir.path() / "dariri.vmrsmgr.log";
-  auto holder = open_file(file, 0, FALSE);
-  ASSERT_TRUE(holder);
   Logger logger;
-  ASSERT_EQ(logger.start("dariri.vmrsmgr.log", dir.text(), 1 << 20, 9, 0), 0);
-  logger.log("while held");
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a few idle pauses pass
-  holder.reset();
-  logger.log("after");
-  logger.stop();
-  const std::string content = dir.read("dariri.vmrsmgr.log");
-  EXPECT_NE(content.find(" while held\r\n"), std::string::npos) << content;
-  EXPECT_NE(content.find(" after\r\n"), std::string::npos) << content;
+  EXPECT_EQ(logger.start("dariri.vmrsmgr.log", "NUL", 1 << 20, 9, 0), -1);
+  EXPECT_NE(logger.start_error(), 0U);
+  EXPECT_EQ(logger.start("dariri.vmrsmgr.log", dir.text() + "\\missing", 1 << 20, 9, 0), -1);
+  EXPECT_EQ(logger.start_error(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
 }  // namespace

@@ -5,20 +5,25 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/last_error.h"
 #else
 #include <cerrno>
 #include <fcntl.h>
+#include <system_error>
 #include <unistd.h>
 #endif
 
 namespace vmrsmgr::platform {
 
-LogFile::LogFile(LogFile&& other) noexcept : handle_(std::exchange(other.handle_, kClosed)) {}
+LogFile::LogFile(LogFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, kClosed)), error_(other.error_) {}
 
 LogFile& LogFile::operator=(LogFile&& other) noexcept {
   if (this != &other) {
     close();
     handle_ = std::exchange(other.handle_, kClosed);
+    error_ = other.error_;
   }
   return *this;
 }
@@ -36,7 +41,10 @@ bool LogFile::open(const boost::filesystem::path& path) {
   const HANDLE file =
       ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) {
+    error_ = ::GetLastError();
+    return false;
+  }
   handle_ = reinterpret_cast<std::intptr_t>(file);
   return true;
 }
@@ -46,7 +54,12 @@ bool LogFile::write(const char* data, std::size_t size) {
   while (size > 0) {
     const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1U << 30));
     DWORD written = 0;
-    if (!::WriteFile(as_handle(handle_), data, chunk, &written, nullptr) || written == 0) {
+    if (!::WriteFile(as_handle(handle_), data, chunk, &written, nullptr)) {
+      error_ = ::GetLastError();
+      return false;
+    }
+    if (written == 0) {
+      error_ = ERROR_WRITE_FAULT;
       return false;
     }
     data += written;
@@ -59,12 +72,23 @@ void LogFile::close() noexcept {
   if (is_open()) ::CloseHandle(as_handle(std::exchange(handle_, kClosed)));
 }
 
+std::uint32_t path_not_found_error() noexcept { return ERROR_PATH_NOT_FOUND; }
+
+bool is_sharing_conflict(std::uint32_t error) noexcept {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+std::string error_text(std::uint32_t error) { return system_message(error); }
+
 #else
 
 bool LogFile::open(const boost::filesystem::path& path) {
   close();
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    error_ = static_cast<std::uint32_t>(errno);
+    return false;
+  }
   handle_ = fd;
   return true;
 }
@@ -74,7 +98,10 @@ bool LogFile::write(const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t written = ::write(static_cast<int>(handle_), data, size);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
+    if (written <= 0) {
+      error_ = static_cast<std::uint32_t>(written < 0 ? errno : EIO);
+      return false;
+    }
     data += written;
     size -= static_cast<std::size_t>(written);
   }
@@ -83,6 +110,15 @@ bool LogFile::write(const char* data, std::size_t size) {
 
 void LogFile::close() noexcept {
   if (is_open()) ::close(static_cast<int>(std::exchange(handle_, kClosed)));
+}
+
+std::uint32_t path_not_found_error() noexcept { return ENOENT; }
+
+// Nothing but Windows keeps others from opening a file.
+bool is_sharing_conflict(std::uint32_t) noexcept { return false; }
+
+std::string error_text(std::uint32_t error) {
+  return std::generic_category().message(static_cast<int>(error));
 }
 
 #endif

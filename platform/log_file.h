@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include <boost/filesystem/path.hpp>
 
@@ -26,11 +27,26 @@ class LogFile {
   // Appends all the bytes; false on failure.
   bool write(const char* data, std::size_t size);
   void close() noexcept;
+  // Why the last open or write failed: the system's error code (Windows'
+  // on Windows, errno elsewhere).
+  std::uint32_t error() const noexcept { return error_; }
 
  private:
   // INVALID_HANDLE_VALUE on Windows, no descriptor elsewhere.
   static constexpr std::intptr_t kClosed = -1;
   std::intptr_t handle_ = kClosed;
+  std::uint32_t error_ = 0;
 };
+
+// The system's error code of a folder that does not exist
+// (ERROR_PATH_NOT_FOUND on Windows).
+std::uint32_t path_not_found_error() noexcept;
+
+// Whether LogFile::open failed only because another program holds the file
+// for now, so that a later try may succeed.
+bool is_sharing_conflict(std::uint32_t error) noexcept;
+
+// The system's text for an error code of LogFile, without a line end.
+std::string error_text(std::uint32_t error);
 
 }  // namespace vmrsmgr::platform

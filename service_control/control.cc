@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <iostream>
+#include <string>
 
+#include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/ptree.hpp>
 
 #include "platform/text.h"
@@ -84,13 +86,60 @@ int stop_and_wait(SystemApi& api, SC_HANDLE service, const StopTexts& texts) {
   const WaitResult waited =
       wait_while_pending(api, service, status, SERVICE_STOP_PENDING, texts.interval);
   if (waited.status.dwCurrentState != SERVICE_STOPPED) {
-    return report_failure(std::cout, texts.failed, waited.error);
+    if (waited.error != ERROR_SUCCESS) return report_failure(std::cout, texts.failed, waited.error);
+    // Left stopping for another state: no error code would say which.
+    std::cout << texts.failed << std::endl
+              << describe_unexpected_state(waited.status.dwCurrentState) << std::endl;
+    return 1;
   }
   std::cout << std::endl << texts.done << std::endl;
   return 0;
 }
 
+// How long a service that did not start may take to reach the stopped
+// state, where its exit code can be read.
+constexpr int kExitPolls = 20;
+constexpr DWORD kExitPollInterval = 100;
+
+// Why a service that did not start ended: once it has stopped, its exit code
+// as the last-error report (with the service's own code for 1066) and the
+// log file it may have written.
+void report_exit(SystemApi& api, SC_HANDLE service, SERVICE_STATUS status,
+                 const boost::property_tree::ptree& settings) {
+  for (int poll = 0; poll < kExitPolls && status.dwCurrentState != SERVICE_STOPPED; ++poll) {
+    api.sleep(kExitPollInterval);
+    if (!api.query_service_status(service, &status)) return;
+  }
+  if (status.dwCurrentState != SERVICE_STOPPED || status.dwWin32ExitCode == NO_ERROR) return;
+  print_error(status.dwWin32ExitCode);
+  if (status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR) {
+    std::cout << "Service-specific exit code: " << status.dwServiceSpecificExitCode << std::endl;
+  }
+  const std::string log = settings.get<std::string>(keys::kLogFile, "");
+  boost::system::error_code unknown;
+  if (!log.empty() && boost::filesystem::exists(log, unknown)) {
+    std::cout << "Log file: " << log << std::endl;
+  }
+}
+
 }  // namespace
+
+std::string describe_unexpected_state(DWORD state) {
+  switch (state) {
+    case SERVICE_RUNNING:
+      return "the service is running again";
+    case SERVICE_START_PENDING:
+      return "the service is starting again";
+    case SERVICE_PAUSED:
+      return "the service is paused";
+    case SERVICE_PAUSE_PENDING:
+      return "the service is pausing";
+    case SERVICE_CONTINUE_PENDING:
+      return "the service is continuing";
+    default:
+      return "the service is in state " + std::to_string(state);
+  }
+}
 
 StateReport describe_state(DWORD state) {
   switch (state) {
@@ -153,7 +202,13 @@ int start_service(const boost::property_tree::ptree& settings, SystemApi& api) {
       api.open_service(manager.get(), service_name(settings).c_str(), kStartAccess), {&api});
   if (!service) return report_not_opened();
   if (!api.start_service(service.get())) {
-    return report_failure(std::cout, "Service Starting error", last_error());
+    const DWORD error = last_error();
+    report_failure(std::cout, "Service Starting error", error);
+    // Wine's answer when the service stopped before its first report.
+    if (error == ERROR_SERVICE_REQUEST_TIMEOUT) {
+      report_exit(api, service.get(), SERVICE_STATUS{}, settings);
+    }
+    return 1;
   }
 
   std::cout << "Starting Dariri service";
@@ -162,6 +217,7 @@ int start_service(const boost::property_tree::ptree& settings, SystemApi& api) {
   std::cout << std::endl;
   if (waited.status.dwCurrentState != SERVICE_RUNNING) {
     std::cout << "Service Starting error" << std::endl;
+    report_exit(api, service.get(), waited.status, settings);
     return 1;
   }
   std::cout << "Start Complete" << std::endl;

@@ -10,6 +10,7 @@
 #include "service_control/testing/fake_system_api.h"
 #include "settings/keys.h"
 #include "tests/capture.h"
+#include "tests/temp_folder.h"
 
 namespace vmrsmgr {
 namespace {
@@ -20,6 +21,10 @@ using Operation = int (*)(const boost::property_tree::ptree&, SystemApi&);
 
 SERVICE_STATUS state(DWORD current, DWORD checkpoint = 0, DWORD wait_hint = 0) {
   return {SERVICE_WIN32_OWN_PROCESS, current, 0, 0, 0, checkpoint, wait_hint};
+}
+
+SERVICE_STATUS ended(DWORD exit_code, DWORD specific = 0) {
+  return {SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, exit_code, specific, 0, 0};
 }
 
 std::string dots(std::size_t count) { return std::string(count, '.'); }
@@ -101,6 +106,22 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
       {"start ended during start", start_service, none, {},
        {state(SERVICE_START_PENDING, 1), stopped},
        "Starting Dariri service.\nService Starting error\n", 1, false},
+      // Stopped with a cause of its own: the report says which.
+      {"start ended with a cause", start_service, none, {},
+       {state(SERVICE_START_PENDING, 1), ended(ERROR_BAD_CONFIGURATION)},
+       "Starting Dariri service.\nService Starting error\n" +
+           error_report(ERROR_BAD_CONFIGURATION), 1, false},
+      {"start ended by the component", start_service, none, {},
+       {state(SERVICE_STOP_PENDING), state(SERVICE_STOP_PENDING),
+        ended(ERROR_SERVICE_SPECIFIC_ERROR, 3)},
+       "Starting Dariri service\nService Starting error\n" +
+           error_report(ERROR_SERVICE_SPECIFIC_ERROR) + "Service-specific exit code: 3\n", 1,
+       false},
+      // Wine refuses the start itself when the service stops before it reports.
+      {"start refused as it ended", start_service, {{"StartServiceW", ERROR_SERVICE_REQUEST_TIMEOUT}},
+       {}, {ended(ERROR_PATH_NOT_FOUND)},
+       "Service Starting error\n" + error_report(ERROR_SERVICE_REQUEST_TIMEOUT) +
+           error_report(ERROR_PATH_NOT_FOUND), 1, false},
       {"start query failed", start_service, {{"QueryServiceStatus", ERROR_INVALID_HANDLE}}, {}, {},
        "Starting Dariri service\nService Starting error\n", 1, false},
       // Check point 1 first seen at 100 ms, given up 30 s later.
@@ -122,6 +143,8 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
       // Check point 1 already came with the control's answer at 0 ms.
       {"stop stuck", stop_service, none, stopping, {stopping},
        "Stopping Dariri service" + dots(299) + "Service stoping error\n" + timeout, 1, false},
+      {"stop ended running", stop_service, none, stopping, {running},
+       "Stopping Dariri serviceService stoping error\nthe service is running again\n", 1, false},
       {"stop not installed", stop_service, not_installed, {}, {}, missing, 1, false},
 
       {"uninstall stopped", uninstall_service, not_active, stopped, {},
@@ -133,6 +156,8 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
        "Service Stoping error\n" + error_report(ERROR_ACCESS_DENIED), 1, false},
       {"uninstall stuck", uninstall_service, none, stopping, {stopping},
        "Stopping Service" + dots(59) + "Service Stoping error\n" + timeout, 1, false},
+      {"uninstall ended paused", uninstall_service, none, stopping, {state(SERVICE_PAUSED)},
+       "Stopping ServiceService Stoping error\nthe service is paused\n", 1, false},
       {"uninstall delete refused", uninstall_service,
        {{"ControlService", ERROR_SERVICE_NOT_ACTIVE},
         {"DeleteService", ERROR_SERVICE_MARKED_FOR_DELETE}}, stopped, {},
@@ -150,6 +175,24 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
     EXPECT_EQ(run(api, s.operation, out), s.code);
     EXPECT_EQ(out, s.out);
     EXPECT_EQ(api.called("DeleteService"), s.deletes);
+  }
+}
+
+TEST(ServiceControl, FailedStartNamesTheLogFileIfThereIsOne) {
+  const testing::TempFolder dir;
+  dir.write("devidori.vmrsmgr.log", "");
+  const std::string report = "Starting Dariri service\nService Starting error\n" +
+                             error_report(ERROR_SERVICE_SPECIFIC_ERROR) +
+                             "Service-specific exit code: 3\n";
+  for (const std::string& log : {dir.text() + "\\devidori.vmrsmgr.log", dir.text() + "\\none"}) {
+    FakeSystemApi api;
+    api.states = {ended(ERROR_SERVICE_SPECIFIC_ERROR, 3)};
+    boost::property_tree::ptree settings;
+    settings.put(keys::kServiceName, "devidori");
+    settings.put(keys::kLogFile, log);
+    const CapturedOutput captured;
+    EXPECT_EQ(start_service(settings, api), 1);
+    EXPECT_EQ(captured.out(), report + (log.back() == 'g' ? "Log file: " + log + "\n" : ""));
   }
 }
 

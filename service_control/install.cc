@@ -79,6 +79,31 @@ int grant_service_logon(SystemApi& api, const std::wstring& account) {
   return 0;
 }
 
+// The service just created, deleted again unless the installation completes:
+// a failed installation leaves nothing registered, so that it can be tried
+// again.
+class CreatedService {
+ public:
+  CreatedService(SystemApi& api, SC_HANDLE service) : api_(api), service_(service, {&api}) {}
+  ~CreatedService() {
+    if (!service_ || kept_) return;
+    if (!api_.delete_service(service_.get())) {
+      report_failure(std::cout, "Service Uninstalling error", last_error());
+    }
+  }
+  CreatedService(const CreatedService&) = delete;
+  CreatedService& operator=(const CreatedService&) = delete;
+
+  explicit operator bool() const { return static_cast<bool>(service_); }
+  SC_HANDLE get() const { return service_.get(); }
+  void keep() { kept_ = true; }
+
+ private:
+  SystemApi& api_;
+  ServiceHandle service_;
+  bool kept_ = false;
+};
+
 }  // namespace
 
 std::wstring service_command_line(const std::wstring& executable, const std::string& service_name) {
@@ -135,13 +160,15 @@ int install_service(const boost::property_tree::ptree& settings, SystemApi& api)
     std::cerr << "Open Service manager failed: " << error << std::endl;
     return 1;
   }
-  const ServiceHandle service(
+  // DELETE with the creation: the access list set below may no longer grant
+  // it to whoever has to undo a failed installation.
+  CreatedService service(
+      api,
       api.create_service(manager.get(), wide_name.c_str(), display_name.c_str(),
-                         SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | WRITE_DAC,
+                         SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | WRITE_DAC | DELETE,
                          SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                          command_line.c_str(), account.empty() ? nullptr : wide_account.c_str(),
-                         password.empty() ? nullptr : wide_password.c_str()),
-      {&api});
+                         password.empty() ? nullptr : wide_password.c_str()));
   if (!service) return report_failure(std::cerr, "Create Service failed", last_error());
   std::cout << "Service has been installed" << std::endl;
 
@@ -149,9 +176,12 @@ int install_service(const boost::property_tree::ptree& settings, SystemApi& api)
   api.set_service_description(service.get(), description.data());
 
   // Without an account the service keeps the manager's default access list.
-  if (account.empty()) return 0;
-  if (set_access_list(api, service.get()) != 0) return 1;
-  return grant_service_logon(api, wide_account);
+  if (!account.empty()) {
+    if (set_access_list(api, service.get()) != 0) return 1;
+    if (grant_service_logon(api, wide_account) != 0) return 1;
+  }
+  service.keep();
+  return 0;
 }
 
 }  // namespace vmrsmgr

@@ -63,7 +63,7 @@ TEST(InstallService, LocalSystemNeedsNoLogonCheck) {
   EXPECT_EQ(api.created.error_control, 1u);
   EXPECT_FALSE(api.created.start_name);
   EXPECT_FALSE(api.created.password);
-  EXPECT_EQ(api.access, (std::vector<DWORD>{3, 0x40006}));
+  EXPECT_EQ(api.access, (std::vector<DWORD>{3, 0x50006}));
   EXPECT_EQ(api.description, L"undef");
   EXPECT_FALSE(api.called("ConvertStringSecurityDescriptorToSecurityDescriptorW"));
   EXPECT_FALSE(api.called("LsaOpenPolicy"));
@@ -91,7 +91,7 @@ TEST(InstallService, AccountGetsAccessListAndLogonRight) {
   EXPECT_EQ(api.sddl.size(), 138u);
   EXPECT_EQ(api.sddl_revision, 1u);
   EXPECT_EQ(api.security_information, static_cast<DWORD>(DACL_SECURITY_INFORMATION));
-  EXPECT_EQ(api.access, (std::vector<DWORD>{3, 0x40006, 0x810}));
+  EXPECT_EQ(api.access, (std::vector<DWORD>{3, 0x50006, 0x810}));
   EXPECT_EQ(api.looked_up, L"CORP\\alice");
   EXPECT_EQ(api.lookup_flags, 0x80000000u);
   EXPECT_EQ(api.name_length, 20);
@@ -142,6 +142,9 @@ TEST(InstallService, EachFailureHasItsMessageStreamAndResult) {
        secured + "Policy 'Log on as a service' has not been taken\n", "", 1},
       {"policy not closed", {}, {{"LsaClose", kStatusInvalidHandle}},
        granted + error_report(ERROR_INVALID_HANDLE), "", 1},
+      {"undo refused", {{"DeleteService", ERROR_ACCESS_DENIED}}, {{"LsaLookupNames2", kStatusNoneMapped}},
+       secured + error_report(ERROR_NONE_MAPPED) + "Service Uninstalling error\n" +
+           error_report(ERROR_ACCESS_DENIED), "", 1},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -155,6 +158,9 @@ TEST(InstallService, EachFailureHasItsMessageStreamAndResult) {
     EXPECT_EQ(result.err, c.err);
     // A refused logon creates nothing and does not even reach the manager.
     EXPECT_EQ(api.called("OpenSCManagerW"), c.code != 20);
+    // A failure after the creation deletes the service again.
+    const bool created = c.out.rfind(installed, 0) == 0;
+    EXPECT_EQ(api.called("DeleteService"), created && c.code != 0);
   }
 }
 

@@ -35,6 +35,10 @@ struct StateReport {
 };
 StateReport describe_state(DWORD state);
 
+// What a stop that ended in another state than stopped found instead, such
+// as "the service is running again".
+std::string describe_unexpected_state(DWORD state);
+
 // A service is given up on when its check point has not moved for the
 // longer of its wait hint and this.
 inline constexpr std::uint64_t kMinimumPendingWait = 30000;

@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include <boost/filesystem/operations.hpp>
+#include <boost/filesystem/path.hpp>
+
 #include "settings/keys.h"
 
 namespace vmrsmgr {
@@ -16,6 +19,14 @@ bool Config::fill(const std::string& key, const std::string& value) {
   if (!tree_.get<std::string>(key, "").empty()) return false;
   tree_.put(key, value);
   return true;
+}
+
+std::string log_file_path(const boost::property_tree::ptree& settings) {
+  const boost::filesystem::path folder =
+      boost::filesystem::absolute(settings.get<std::string>(keys::kLogDir, "log"),
+                                  settings.get<std::string>(keys::kCurrentPath, ""));
+  return (folder / (settings.get<std::string>(keys::kServiceName, keys::kUndef) + ".vmrsmgr.log"))
+      .string();
 }
 
 void Config::fill_default(const std::string& key, const std::string& value) {

@@ -23,8 +23,13 @@ class Config {
   virtual int parse_command_line(int argc, const char* const argv[]);
   // Fills the logging defaults, the component profile and "mode"; 0 or -1.
   virtual int prepare_profile();
-  // Merges conf\vmrsmgr.conf; 0 when merged or absent, -1 on a bad file.
+  // Merges conf\vmrsmgr.conf; 0 when merged or absent, -1 on a bad file
+  // (a syntax error or a bad number, see bad_logging_number), with the cause
+  // on standard error.
   int read_config();
+  // Where the service process of "service-name" writes its log, after
+  // merging the configuration file quietly; empty when the file is bad.
+  std::string service_log_file();
 
   // Service operations; each returns its result code (the exit code).
   int install_service();
@@ -45,11 +50,24 @@ class Config {
   // A logging default that only prepare_profile put there: the
   // configuration file may still replace it, whichever ran first.
   void fill_default(const std::string& key, const std::string& value);
+  // read_config without the message: the cause of a bad file, or empty.
+  std::string merge_config_file();
 
   boost::property_tree::ptree tree_;
   Logger logger_;
   std::set<std::string> defaults_only_;
 };
+
+// The first of "general.rotation_size", "general.max_logs" and
+// "general.debug" that is neither empty nor a decimal number within its type
+// (unsigned 64-bit, unsigned 64-bit, non-negative int), as
+// "<key> = <value> is not ..."; empty when all are good.
+std::string bad_logging_number(const boost::property_tree::ptree& settings);
+
+// The log file of a service process: "<service-name>.vmrsmgr.log" in the
+// folder "general.logdir", which is relative to "current_path" unless
+// absolute.
+std::string log_file_path(const boost::property_tree::ptree& settings);
 
 // Set by main right after constructing its Config and never changed: the
 // service entry and the control handler get no context argument.

@@ -23,23 +23,27 @@ class ReadConfig : public ::testing::Test {
   Config config_{""};
 };
 
+// Also as Notepad saves it, with a UTF-8 byte-order mark.
 TEST_F(ReadConfig, FileValuesWinOverDefaultsWhicheverCameFirst) {
-  write(
-      "; logging of the service process\n"
-      "[general]\n"
-      "logdir = D:\\logs\n"
-      "rotation_size = 10485760\n"
-      "max_logs = 5\n"
-      "debug = 1\n");
-  config_.settings().put(keys::kConfigFile, file());
-  config_.settings().put(keys::kServiceName, "dariri");
-  ASSERT_EQ(config_.prepare_profile(), 0);  // main prepares before the service reads the file
-  ASSERT_EQ(config_.read_config(), 0);
-  ASSERT_EQ(config_.prepare_profile(), 0);
-  EXPECT_EQ(get(keys::kLogDir), "D:\\logs");
-  EXPECT_EQ(get(keys::kRotationSize), "10485760");
-  EXPECT_EQ(get(keys::kMaxLogs), "5");
-  EXPECT_EQ(get(keys::kDebug), "1");
+  for (const std::string start : {"", "\xEF\xBB\xBF"}) {
+    write(start +
+          "[general]\n"
+          "logdir = D:\\logs\n"
+          "rotation_size = 18446744073709551615\n"
+          "max_logs = 5\n"
+          "debug = 1\n");
+    Config config("");
+    auto& settings = config.settings();
+    settings.put(keys::kConfigFile, file());
+    settings.put(keys::kServiceName, "dariri");
+    ASSERT_EQ(config.prepare_profile(), 0);  // main prepares before the service reads the file
+    ASSERT_EQ(config.read_config(), 0);
+    ASSERT_EQ(config.prepare_profile(), 0);
+    EXPECT_EQ(settings.get<std::string>(keys::kLogDir), "D:\\logs");
+    EXPECT_EQ(settings.get<std::string>(keys::kRotationSize), "18446744073709551615");
+    EXPECT_EQ(settings.get<std::string>(keys::kMaxLogs), "5");
+    EXPECT_EQ(settings.get<std::string>(keys::kDebug), "1");
+  }
 }
 
 TEST_F(ReadConfig, KeepsEarlierValuesAndFillsTheRest) {
@@ -61,7 +65,8 @@ TEST_F(ReadConfig, KeepsEarlierValuesAndFillsTheRest) {
   EXPECT_EQ(get(keys::kLogDir), "log");
   EXPECT_EQ(get("General.logdir"), "elsewhere");  // names compare with case
   EXPECT_EQ(get("extra.service-name"), "given");
-  EXPECT_EQ(get("top"), "-");  // before any section: no effect
+  EXPECT_EQ(get("top"), "-");                             // before any section: no effect
+  EXPECT_EQ(bad_logging_number(config_.settings()), "");  // the defaults pass the same check
 }
 
 TEST_F(ReadConfig, MissingFileOrDirectoryChangesNothing) {
@@ -75,14 +80,48 @@ TEST_F(ReadConfig, MissingFileOrDirectoryChangesNothing) {
   EXPECT_EQ(get(keys::kLogDir), "-");
 }
 
-TEST_F(ReadConfig, RejectsABadFileWholeAndNamesTheLine) {
-  write("[general]\nmax_logs = 3\nno equals sign here\n");
+// A syntax error, or a number that is negative, too large or not decimal
+// where the logger needs one.
+TEST_F(ReadConfig, RejectsABadFileWholeAndNamesTheCause) {
+  const std::string u64 = " is not a whole number from 0 to 18446744073709551615";
+  const std::string i32 = " is not a whole number from 0 to 2147483647";
+  const struct {
+    std::string line, cause;
+  } cases[] = {
+      {"no equals sign here", "(3): '=' character not found in line"},
+      {"rotation_size = -1", ": general.rotation_size = -1" + u64},
+      {"rotation_size = 18446744073709551616",
+       ": general.rotation_size = 18446744073709551616" + u64},
+      {"rotation_size = 10MB", ": general.rotation_size = 10MB" + u64},
+      {"max_logs = -5", ": general.max_logs = -5" + u64},
+      {"max_logs = +5", ": general.max_logs = +5" + u64},
+      {"debug = -1", ": general.debug = -1" + i32},
+      {"debug = 2147483648", ": general.debug = 2147483648" + i32},
+      {"debug = 1.5", ": general.debug = 1.5" + i32},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    write("[general]\nlogdir = x\n" + c.line + "\n");
+    Config config("");
+    config.settings().put(keys::kConfigFile, file());
+    const CapturedOutput out;
+    EXPECT_EQ(config.read_config(), -1);
+    EXPECT_EQ(out.err(), "Error in Config::read_config: " + file() + c.cause + "\n");
+    EXPECT_EQ(config.settings().get<std::string>(keys::kLogDir, "-"), "-");
+    EXPECT_EQ(config.service_log_file(), "");
+  }
+}
+
+TEST_F(ReadConfig, ServiceLogFileIsInTheFilesFolderRelativeToTheProgram) {
+  const fs::path program = dir_.path() / "bin";
+  const fs::path elsewhere = dir_.path() / "logs";
   config_.settings().put(keys::kConfigFile, file());
-  const CapturedOutput out;
-  EXPECT_EQ(config_.read_config(), -1);
-  EXPECT_EQ(out.err(),
-            "Error in Config::read_config: " + file() + "(3): '=' character not found in line\n");
-  EXPECT_EQ(get(keys::kMaxLogs), "-");
+  config_.settings().put(keys::kCurrentPath, program.string());
+  config_.settings().put(keys::kServiceName, "reduze-PROD");
+  ASSERT_EQ(config_.prepare_profile(), 0);
+  EXPECT_EQ(config_.service_log_file(), (program / "log" / "reduze-PROD.vmrsmgr.log").string());
+  write("[general]\nlogdir = " + elsewhere.string() + "\n");
+  EXPECT_EQ(config_.service_log_file(), (elsewhere / "reduze-PROD.vmrsmgr.log").string());
 }
 
 }  // namespace

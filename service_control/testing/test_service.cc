@@ -3,6 +3,7 @@
 // it reports its states with check points the way a real service does:
 //   normal        start pending, running; on stop, stop pending, stopped
 //   fail-start    start pending, then stopped with an error
+//   stop-at-once  stopped with ERROR_BAD_CONFIGURATION, before any other report
 //   stay-pending  start pending until it is told to stop
 
 #include <windows.h>
@@ -54,6 +55,11 @@ void WINAPI service_main(DWORD, wchar_t**) {
   g_status_handle = ::RegisterServiceCtrlHandlerExW(g_name.c_str(), handle_control, nullptr);
   if (g_status_handle == nullptr) return;
 
+  if (g_behaviour == "stop-at-once") {
+    g_status.dwWin32ExitCode = ERROR_BAD_CONFIGURATION;
+    report(SERVICE_STOPPED, 0, 0);
+    return;
+  }
   if (g_behaviour == "stay-pending") {
     report(SERVICE_START_PENDING, 1, SERVICE_ACCEPT_STOP);
     ::WaitForSingleObject(g_stop_requested.get(), INFINITE);
