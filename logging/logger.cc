@@ -101,16 +101,19 @@ void Logger::hand_over(std::string_view tag, std::string_view message) {
       compose_line(slot(index), kSlotSize, {stamp, stamp_size}, tag, message);
   while (!lines_.push(Record{index, length})) {
   }
-  // Half the slots are in flight about every 16 lines: a burst wakes the
-  // thread long before producers run out of slots.
-  if (index % (kSlots / 2) == kSlots / 2 - 1) wake_writer();
+  wake_writer();
 }
 
-// Cuts the thread's idle pause short. No lock, so that a producer never waits
-// for the thread: a wake-up lost while the thread is falling asleep costs at
-// most one pause, and a producer short of slots keeps waking it.
+// While the thread is awake a producer takes no lock. The thread raises the
+// flag before it looks at the queue a last time and a producer lowers it
+// after its push, each by an exchange: whichever comes second sees the
+// other's work, so no line waits for a thread that sleeps on.
 void Logger::wake_writer() {
-  if (!writer_asleep_.load()) return;
+  if (!writer_asleep_.exchange(false, std::memory_order_acq_rel)) return;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    woken_ = true;
+  }
   wakeup_.notify_one();
 }
 
@@ -283,11 +286,17 @@ void Logger::pause() {
   std::this_thread::yield();
   if (!lines_.empty()) return;
   flush();
+  // Sleeps until a producer hands a line over or the stop comes; lines that
+  // wait for a file that cannot be opened now are tried again meanwhile.
   std::unique_lock<std::mutex> lock(mutex_);
-  writer_asleep_.store(true);
-  if (!stop_.load() && lines_.empty() && idle_pause_ms_ > 0) {
-    wakeup_.wait_for(lock, std::chrono::milliseconds(idle_pause_ms_));
+  writer_asleep_.exchange(true, std::memory_order_acq_rel);
+  const auto work = [this] { return woken_ || stop_.load() || !lines_.empty(); };
+  if (pending_size_ == 0) {
+    wakeup_.wait(lock, work);
+  } else {
+    wakeup_.wait_for(lock, std::chrono::milliseconds(kRetryMs), work);
   }
+  woken_ = false;
   writer_asleep_.store(false);
 }
 
@@ -304,7 +313,7 @@ void Logger::report_exception(const char* what) noexcept {
 // idle pause, so that a failure that repeats does not spin.
 void Logger::recover(const char* what) noexcept {
   report_exception(what);
-  std::this_thread::sleep_for(std::chrono::milliseconds(idle_pause_ms_));
+  std::this_thread::sleep_for(std::chrono::milliseconds(kRetryMs));
 }
 
 }  // namespace vmrsmgr

@@ -99,11 +99,14 @@ class Logger {
   std::uint64_t rotation_size_ = 0;
   std::uint64_t max_logs_ = 0;
   std::uint32_t start_error_ = 0;
-  const std::int64_t idle_pause_ms_ = 10;
+  // How soon lines waiting for their file, or a thread that failed between
+  // lines, try again.
+  static constexpr std::int64_t kRetryMs = 10;
 
   std::mutex mutex_;
   std::condition_variable wakeup_;
   std::atomic<bool> writer_asleep_{false};
+  bool woken_ = false;  // under mutex_
   std::unique_ptr<boost::thread> thread_;
 
   // Used by the thread only.
