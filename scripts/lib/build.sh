@@ -18,3 +18,12 @@ build_windows() {
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVMRSMGR_BENCH=ON >/dev/null
   cmake --build "$windows_build" -j "$jobs"
 }
+
+# The release: optimised, without tests, in a build folder of its own.
+build_release() {
+  cmake -S "$repo_root" -B "$release_build" \
+    -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-w64-x86_64.cmake" \
+    -DBoost_DIR="$boost_windows_prefix/lib/cmake/Boost" \
+    -DCMAKE_BUILD_TYPE=Release -DVMRSMGR_TESTS=OFF -DVMRSMGR_BENCH=OFF >/dev/null
+  cmake --build "$release_build" -j "$jobs"
+}
