@@ -8,12 +8,16 @@
 
 #include "app/account_check.h"
 #include "app/status_report.h"
+#include "platform/console.h"
+#include "platform/executable_path.h"
 #include "service_host/dispatcher.h"
 #include "settings/config.h"
 #include "settings/keys.h"
 
 namespace vmrsmgr {
 namespace {
+
+namespace fs = boost::filesystem;
 
 int run_operation(Config& config, int mode) {
   switch (mode) {
@@ -42,17 +46,20 @@ int run_operation(Config& config, int mode) {
 }  // namespace
 
 int run_program(int argc, const char* const argv[]) {
+  const platform::ConsoleTextOutput console;
+  return run_program(argc, argv, platform::executable_path());
+}
+
+int run_program(int argc, const char* const argv[], const std::wstring& program_path) {
   try {
     // The configuration file and the components are found relative to the
-    // program's own folder, wherever it was started from.
-    if (argc > 0) {
-      const boost::filesystem::path folder = boost::filesystem::path(argv[0]).parent_path();
-      if (!folder.empty()) boost::filesystem::current_path(folder);
-    }
+    // program's own folder, wherever it was started from. The wide path
+    // survives any letter, which the narrow argv[0] may not.
+    if (!program_path.empty()) fs::current_path(fs::path(program_path).parent_path());
 
     Config config("conf\\vmrsmgr.conf");
     g_config = &config;
-    config.settings().put(keys::kCurrentPath, boost::filesystem::current_path().string());
+    config.settings().put(keys::kCurrentPath, fs::current_path().string());
 
     if (config.parse_command_line(argc, argv) == -1) return 1;
     if (config.prepare_profile() == -1) return 1;

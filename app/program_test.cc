@@ -17,27 +17,31 @@ class RunProgram : public ::testing::Test {
   const fs::path saved_ = fs::current_path();
 };
 
-TEST_F(RunProgram, MakesTheProgramsFolderCurrent) {
-  const fs::path folder = fs::temp_directory_path();
-  const std::string program = (folder / "vmrsmgr.exe").string();
-  const char* argv[] = {program.c_str(), "--version"};
+TEST_F(RunProgram, MakesTheProgramsFolderCurrentWhateverItsLetters) {
+  // Letters outside the ANSI code page, which a narrow path loses.
+  const fs::path folder = fs::temp_directory_path() / L"Suite \u0414\u043e\u043c \u00fc";
+  fs::create_directories(folder);
+  const char* argv[] = {"C:\\elsewhere\\vmrsmgr.exe", "--version"};
   const CapturedOutput out;
-  EXPECT_EQ(run_program(2, argv), 1);
+  EXPECT_EQ(run_program(2, argv, (folder / "vmrsmgr.exe").wstring()), 1);
   EXPECT_TRUE(fs::equivalent(fs::current_path(), folder));
   EXPECT_EQ(out.out(), "vmrsmgr version 1.0.0\n");
+  EXPECT_EQ(out.err(), "");
+  fs::current_path(saved_);
+  fs::remove(folder);
 }
 
-TEST_F(RunProgram, BareProgramNameKeepsTheCurrentFolder) {
+TEST_F(RunProgram, WithoutItsPathKeepsTheCurrentFolder) {
   const char* argv[] = {"vmrsmgr.exe", "--version"};
   const CapturedOutput out;
-  EXPECT_EQ(run_program(2, argv), 1);
+  EXPECT_EQ(run_program(2, argv, L""), 1);
   EXPECT_EQ(fs::current_path(), saved_);
 }
 
 TEST_F(RunProgram, AFolderThatCannotBeEnteredEndsWithAnError) {
-  const char* argv[] = {"Z:\\no\\such\\folder\\vmrsmgr.exe", "--version"};
+  const char* argv[] = {"vmrsmgr.exe", "--version"};
   const CapturedOutput out;
-  EXPECT_EQ(run_program(2, argv), 1);
+  EXPECT_EQ(run_program(2, argv, L"Z:\\no\\such\\folder\\vmrsmgr.exe"), 1);
   EXPECT_EQ(out.out(), "");  // nothing ran
   EXPECT_EQ(out.err().rfind("Error: ", 0), 0u) << out.err();
   EXPECT_EQ(fs::current_path(), saved_);

@@ -11,10 +11,58 @@ build_native() {
   cmake --build "$dir" -j "$jobs"
 }
 
+# build_windows [cmake --build args...], e.g. --target vmrsmgr
 build_windows() {
   cmake -S "$repo_root" -B "$windows_build" \
     -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-w64-x86_64.cmake" \
     -DBoost_DIR="$boost_windows_prefix/lib/cmake/Boost" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVMRSMGR_BENCH=ON >/dev/null
-  cmake --build "$windows_build" -j "$jobs"
+  cmake --build "$windows_build" -j "$jobs" "$@"
+}
+
+# The installation tree of the Windows build, laid out by its install rules
+# as in the release zip, with the test component as each of the four
+# components. Its logs and an edited configuration file stay (until the
+# build's own configuration file changes).
+stage_installation() {
+  local root=$staged_installation
+  # A program that changed is removed first, never overwritten: a service
+  # may be running it.
+  cmp -s "$windows_build/vmrsmgr.exe" "$root/bin/vmrsmgr.exe" || rm -f "$root/bin/vmrsmgr.exe"
+  cmake --install "$windows_build" --prefix "$root" >/dev/null
+  local c
+  for c in dariri/dariri.exe devidori/devidori.exe zavadedad/zavadedad.exe tavrin/reduze.exe; do
+    if ! cmp -s "$windows_build/test_component.exe" "$root/$c"; then
+      mkdir -p "$root/${c%/*}"
+      rm -f "$root/$c"
+      cp "$windows_build/test_component.exe" "$root/$c"
+    fi
+  done
+}
+
+# Boots the build's Wine prefix with every output sent elsewhere: the command
+# that boots a prefix hands its output to the Wine server, the service manager
+# and the auto-start services, and a caller reading that command through a
+# pipe would wait for as long as they run. The server then stays up for ten
+# minutes after its last client, so that a sequence of commands sees one boot:
+# each boot starts the auto-start services again.
+boot_wine_prefix() {
+  if [ ! -f "$wine_prefix/system.reg" ]; then
+    # wine-run makes the prefix; a prefix made under a server that stays up
+    # may get two service managers.
+    "$windows_build/wine-run" wineboot </dev/null >/dev/null 2>&1
+    WINEPREFIX=$wine_prefix wineserver -w
+  fi
+  # Fails harmlessly when a server runs already.
+  WINEPREFIX=$wine_prefix wineserver -p600 </dev/null >/dev/null 2>&1 || true
+  "$windows_build/wine-run" wineboot </dev/null >/dev/null 2>&1
+}
+
+# The release: optimised, without tests, in a build folder of its own.
+build_release() {
+  cmake -S "$repo_root" -B "$release_build" \
+    -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-w64-x86_64.cmake" \
+    -DBoost_DIR="$boost_windows_prefix/lib/cmake/Boost" \
+    -DCMAKE_BUILD_TYPE=Release -DVMRSMGR_TESTS=OFF -DVMRSMGR_BENCH=OFF >/dev/null
+  cmake --build "$release_build" -j "$jobs"
 }

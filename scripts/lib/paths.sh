@@ -8,3 +8,6 @@ boost_windows_prefix=$cache_root/boost-$boost_version-mingw-w64-x86_64
 build_root=${VMRSMGR_BUILD_ROOT:-$repo_root/build}
 windows_build=$build_root/windows
 wine_prefix=$windows_build/wineprefix
+staged_installation=$windows_build/installation
+release_build=$build_root/release
+dist_dir=$repo_root/dist

@@ -1,0 +1,49 @@
+# The installation tree of a release, as `cmake --install` lays it out and
+# CPack packs it into vmrsmgr-<version>-win64.zip:
+#   bin\vmrsmgr.exe, bin\conf\vmrsmgr.conf, bin\log\, README.txt
+# The product's components are not in it: they go into the sibling folders of
+# bin (dariri, devidori, zavadedad, tavrin), as README.txt says.
+
+# Windows text files: CRLF line ends, which every Notepad shows as lines.
+# Written only when the text changed, so an installation stays up to date.
+function(vmrsmgr_windows_text text destination)
+  string(REGEX REPLACE "\r?\n" "\r\n" text "${text}")
+  if(EXISTS ${destination})
+    file(READ ${destination} old)
+    if(old STREQUAL text)
+      return()
+    endif()
+  endif()
+  file(WRITE ${destination} "${text}")
+endfunction()
+
+set(release_dir ${CMAKE_BINARY_DIR}/release-files)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/app/vmrsmgr.conf)
+
+file(READ ${CMAKE_SOURCE_DIR}/app/vmrsmgr.conf conf_text)
+vmrsmgr_windows_text("${conf_text}" ${release_dir}/vmrsmgr.conf)
+
+# Administrators get the README up to its part for developers.
+file(READ ${CMAKE_SOURCE_DIR}/README.md readme_text)
+string(FIND "${readme_text}" "\n## Development\n" developers_part)
+if(developers_part EQUAL -1)
+  message(FATAL_ERROR "README.md has no '## Development' heading to end the administrator's part")
+endif()
+string(SUBSTRING "${readme_text}" 0 ${developers_part} readme_text)
+vmrsmgr_windows_text("${readme_text}\n" ${release_dir}/README.txt)
+
+install(TARGETS vmrsmgr RUNTIME DESTINATION bin)
+install(FILES ${release_dir}/vmrsmgr.conf DESTINATION bin/conf)
+# The service does not start without its log folder.
+install(DIRECTORY DESTINATION bin/log)
+install(FILES ${release_dir}/README.txt DESTINATION .)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-win64)
+# bin at the zip's top: it unpacks into the product's folder.
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
