@@ -337,6 +337,8 @@ TEST(ServiceRun, AStartThatCannotGoOnStopsWithItsCause) {
       {"negative number", "[general]\nrotation_size = -1\n", "program", ERROR_BAD_CONFIGURATION,
        nullptr},
       {"no log folder", "[general]\nlogdir = nosuch\n", "program", ERROR_PATH_NOT_FOUND, nullptr},
+      {"log folder is a file", "[general]\nlogdir = conf\\vmrsmgr.conf\n", "program",
+       ERROR_PATH_NOT_FOUND, nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -353,6 +355,8 @@ TEST(ServiceRun, AStartThatCannotGoOnStopsWithItsCause) {
     const Outcome result = installation.tool("--start dariri");
     EXPECT_EQ(result.exit_code, 1) << result.output;
     EXPECT_TRUE(contains(result.output, "Service Starting error\n")) << result.output;
+    // The tool names the cause.
+    EXPECT_TRUE(contains(result.output, error_report(c.exit_code))) << result.output;
     const SERVICE_STATUS status = wait_for_service("dariri", SERVICE_STOPPED);
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(status.dwWin32ExitCode, c.exit_code);

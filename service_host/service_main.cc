@@ -222,7 +222,8 @@ void serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* argv) {
                 settings.get<std::uint64_t>(keys::kRotationSize),
                 settings.get<std::uint64_t>(keys::kMaxLogs),
                 settings.get<int>(keys::kDebug)) == -1) {
-    return give_up(status, settings);
+    return give_up(status, settings,
+                   log.start_error() != 0 ? stopped_by(log.start_error()) : kStoppedOnError);
   }
   log.log("=== starting service vmrsmgr ===");
   const bool registered = register_handler(status, settings);
