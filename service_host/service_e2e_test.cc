@@ -141,11 +141,16 @@ void expect_nothing_left(const char* what) {
   EXPECT_TRUE(eventually([] { return processes_named("dariri.exe").empty(); }, 5000)) << what;
 }
 
+// The test component installed as the service dariri.
+void install_dariri(Installation& installation, const std::string& options) {
+  installation.owns_service("dariri");
+  installation.add_component("dariri\\dariri.exe", options);
+  EXPECT_EQ(installation.tool("--install dariri" + kCredentials).exit_code, 0);
+}
+
 TEST(ServiceRun, AServiceThatIsKilledTakesItsComponentWithIt) {
   Installation installation("killed");
-  installation.owns_service("dariri");
-  installation.add_component("dariri\\dariri.exe", "--child --tick 100");
-  ASSERT_EQ(installation.tool("--install dariri" + kCredentials).exit_code, 0);
+  install_dariri(installation, "--child --tick 100");
   ASSERT_EQ(installation.tool("--start dariri").exit_code, 0);
   // The component and its child: one tree.
   EXPECT_TRUE(eventually([] { return processes_named("dariri.exe").size() == 2; }));
@@ -169,17 +174,14 @@ TEST(ServiceRun, AWorkerWhoseLauncherEndedIsEndedToo) {
   // Once when the command ends by itself, once at a stop while the worker
   // ignores the interrupt.
   Installation installation("worker");
-  installation.owns_service("dariri");
-  installation.add_component("dariri\\dariri.exe", "--worker --tick 100 --exit 0 --after 1000");
-  ASSERT_EQ(installation.tool("--install dariri" + kCredentials).exit_code, 0);
+  install_dariri(installation, "--worker --tick 100 --exit 0 --after 1000");
   EXPECT_EQ(installation.tool("--start dariri").exit_code, 0);
   const SERVICE_STATUS ended = wait_for_service("dariri", SERVICE_STOPPED);
   EXPECT_EQ(ended.dwWin32ExitCode, 0u);
   EXPECT_TRUE(processes_named("dariri.exe").empty());
   EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
 
-  installation.add_component("dariri\\dariri.exe", "--worker --ignore-interrupt --tick 100");
-  ASSERT_EQ(installation.tool("--install dariri" + kCredentials).exit_code, 0);
+  install_dariri(installation, "--worker --ignore-interrupt --tick 100");
   EXPECT_EQ(installation.tool("--start dariri").exit_code, 0);
   const fs::path worker_args = installation.root() / "dariri" / "args.worker";
   EXPECT_TRUE(eventually([&] { return fs::exists(worker_args); }));
@@ -212,9 +214,7 @@ void stop_when(DWORD state) {
 
 TEST(ServiceRun, AStopTheMomentTheServiceStartsOrRunsIsCarriedOut) {
   Installation installation("early-stop");
-  installation.owns_service("dariri");
-  installation.add_component("dariri\\dariri.exe", "--child --tick 100");
-  ASSERT_EQ(installation.tool("--install dariri" + kCredentials).exit_code, 0);
+  install_dariri(installation, "--child --tick 100");
   for (int round = 0; round < 3; ++round) {
     for (const DWORD state : {DWORD{SERVICE_START_PENDING}, DWORD{SERVICE_RUNNING}}) {
       SCOPED_TRACE(state);
