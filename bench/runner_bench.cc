@@ -277,7 +277,7 @@ Flood flood(int seconds, const std::string& config) {
   const Clock::time_point stop = Clock::now();
   ::ControlService(control.get(), SERVICE_CONTROL_STOP, &status);
   while (::QueryServiceStatus(control.get(), &status) && status.dwCurrentState != SERVICE_STOPPED &&
-         seconds_since(stop) < 600) {
+         seconds_since(stop) < 60) {
     peak = std::max(peak, private_bytes(service.get()));
     ::Sleep(20);
   }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <system_error>
@@ -162,18 +163,27 @@ void Runner::mark_launched() {
   launched_changed_.notify_all();
 }
 
-std::size_t Runner::room() {
+bool Runner::has_room() {
   const boost::lock_guard<boost::mutex> lock(mutex_);
-  return queue_.size() < kMaxChunks ? kChunkSize - current_.size() : 0;
+  return queue_.size() < kMaxChunks;
 }
 
 void Runner::append(const char* bytes, std::size_t size) {
+  bool was_empty = false;
   {
     const boost::lock_guard<boost::mutex> lock(mutex_);
-    current_.append(bytes, size);
-    if (current_.size() == kChunkSize) queue_.push_back(std::exchange(current_, empty_chunk()));
+    was_empty = queue_.empty() && current_.empty();
+    while (size > 0) {
+      const std::size_t part = std::min(size, kChunkSize - current_.size());
+      current_.append(bytes, part);
+      bytes += part;
+      size -= part;
+      if (current_.size() == kChunkSize) queue_.push_back(std::exchange(current_, empty_chunk()));
+    }
   }
-  ::SetEvent(output_ready_.get());
+  // An owner that found output waiting takes again before it sleeps: only one
+  // that may have found none needs waking.
+  if (was_empty) ::SetEvent(output_ready_.get());
 }
 
 void Runner::launch_and_read() {
@@ -242,9 +252,9 @@ void Runner::read_until_done(HANDLE pipe, HANDLE process) {
   while (!finished()) {
     const int end = end_.load();
     if (!reading) {
-      const std::size_t space = room();
-      if (space > 0) {
-        if (!::ReadFile(pipe, buffer.data(), static_cast<DWORD>(space), nullptr, &overlapped)) {
+      if (has_room()) {
+        if (!::ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr,
+                        &overlapped)) {
           const DWORD error = ::GetLastError();
           if (error == ERROR_BROKEN_PIPE) break;
           if (error != ERROR_IO_PENDING) {
@@ -255,7 +265,7 @@ void Runner::read_until_done(HANDLE pipe, HANDLE process) {
       }
     }
     // A read that completed, also at once, is taken first.
-    if (reading && ::WaitForSingleObject(read_done.get(), 0) == WAIT_OBJECT_0) {
+    if (reading && HasOverlappedIoCompleted(&overlapped)) {
       if (!collect(false)) break;
       continue;
     }

@@ -82,8 +82,8 @@ class Runner {
   void launch_and_read();
   void read_until_done(HANDLE pipe, HANDLE process);
   void mark_launched();
-  // The room left for a read: 0 while the queue is full.
-  std::size_t room();
+  // Whether another read may be queued: not while kMaxChunks wait.
+  bool has_room();
   void append(const char* bytes, std::size_t size);
 
   const std::string command_;
