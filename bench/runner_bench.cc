@@ -218,6 +218,15 @@ struct Running {
   }
   ~Running() {
     installation.tool("--stop dariri");
+    // A service that cannot stop in time (one with an unbounded backlog) is
+    // ended, and what it leaves, so that the next measure starts clean.
+    for (const char* program : {"vmrsmgr.exe", "dariri.exe"}) {
+      for (const std::uint32_t id : vmrsmgr::testing::processes_named(program)) {
+        const unique_handle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+        ::TerminateProcess(process.get(), 1);
+        ::WaitForSingleObject(process.get(), 5000);
+      }
+    }
     installation.tool("--uninstall dariri");
   }
 };
