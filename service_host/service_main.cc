@@ -243,18 +243,20 @@ void serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* argv) {
 
 void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
   Config& config = *g_config;
-  // The handler gets it as its context: it lives as long as the process.
-  static ServiceStatus status(config.settings());
+  ServiceStatus* status = nullptr;
   try {
+    // The handler gets it as its context: it lives as long as the process.
+    static ServiceStatus record(config.settings());
+    status = &record;
     try {
-      serve(config, status, argc, argv);
+      serve(config, record, argc, argv);
     } catch (const std::exception& e) {
       config.logger().error(e.what());
-      give_up(status, config.settings());
+      give_up(record, config.settings());
     }
   } catch (...) {
     // Nothing may leave a callback of the service manager.
-    status.report_stopped(kStoppedOnError);
+    if (status != nullptr) status->report_stopped(kStoppedOnError);
   }
 }
 
