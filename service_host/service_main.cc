@@ -184,8 +184,8 @@ ServiceExit run_component(Logger& log, ServiceStatus& status, const ChildCommand
     log.debug("Service is running");
     const bool stop_requested = supervise(log, status, runner, held);
     // What the command left behind when it ended, or a runner that failed
-    // while the component lives.
-    end_component(status, held);
+    // while the component lives; a stop has ended everything already.
+    if (!stop_requested) end_component(status, held);
     const std::uint32_t exit_code = runner.wait();
     const std::string failure = runner.failure();
     if (!failure.empty()) {
