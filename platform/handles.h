@@ -8,6 +8,8 @@
 
 #include <utility>
 
+#include "platform/last_error.h"
+
 namespace vmrsmgr::platform {
 
 template <typename Traits>
@@ -95,5 +97,13 @@ template <typename T>
 using unique_lsa_memory = unique_any<traits::lsa_free_memory<T>>;
 template <typename T>
 using unique_hlocal = unique_any<traits::local_free<T>>;
+
+// A new unnamed event, not inherited; raises the system's error when none
+// can be made.
+inline unique_handle new_event(bool manual_reset) {
+  unique_handle event(::CreateEventW(nullptr, manual_reset ? TRUE : FALSE, FALSE, nullptr));
+  if (!event) throw windows_error(::GetLastError(), "cannot create an event");
+  return event;
+}
 
 }  // namespace vmrsmgr::platform

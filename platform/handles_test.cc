@@ -12,7 +12,7 @@ bool is_open(HANDLE h) {
   return ::GetHandleInformation(h, &flags) != FALSE;
 }
 
-unique_handle make_event() { return unique_handle(::CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
+unique_handle make_event() { return new_event(true); }
 
 TEST(UniqueHandle, ClosesOnDestructionAndReset) {
   HANDLE raw = nullptr;

@@ -64,20 +64,14 @@ Pipe make_pipe() {
   return pipe;
 }
 
-unique_handle make_event(bool manual_reset) {
-  unique_handle event(::CreateEventW(nullptr, manual_reset ? TRUE : FALSE, FALSE, nullptr));
-  if (!event) throw failed_call("cannot create an event");
-  return event;
-}
-
 }  // namespace
 
 Runner::Runner(std::string command, std::string folder, const ComponentJob* job)
     : command_(std::move(command)),
       folder_(std::move(folder)),
       job_(job),
-      output_ready_(make_event(false)),
-      wake_(make_event(false)),
+      output_ready_(platform::new_event(false)),
+      wake_(platform::new_event(false)),
       current_(empty_chunk()) {}
 
 void Runner::finish() {
@@ -229,7 +223,7 @@ void Runner::launch_and_read() {
 }
 
 void Runner::read_until_done(HANDLE pipe, HANDLE process) {
-  const unique_handle read_done = make_event(true);
+  const unique_handle read_done = platform::new_event(true);
   OVERLAPPED overlapped{};
   overlapped.hEvent = read_done.get();
   std::vector<char> buffer(kChunkSize);

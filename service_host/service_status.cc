@@ -5,7 +5,6 @@
 #include <boost/property_tree/ptree.hpp>
 #include <boost/thread/locks.hpp>
 
-#include "platform/last_error.h"
 #include "settings/keys.h"
 
 namespace vmrsmgr {
@@ -13,8 +12,7 @@ namespace vmrsmgr {
 using Lock = boost::lock_guard<boost::mutex>;
 
 ServiceStatus::ServiceStatus(boost::property_tree::ptree& settings)
-    : settings_(settings), stop_event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-  if (!stop_event_) throw platform::windows_error(::GetLastError(), "cannot create an event");
+    : settings_(settings), stop_event_(platform::new_event(true)) {
   record_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   // Pre-shutdown gives a stop the time it needs when the system goes down.
   record_.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN;
