@@ -217,8 +217,7 @@ void serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* argv) {
   if (config.prepare_profile() == -1) return give_up(status, settings);
 
   Logger& log = config.logger();
-  const std::string name = settings.get<std::string>(keys::kServiceName, keys::kUndef);
-  if (log.start(name + ".vmrsmgr.log", settings.get<std::string>(keys::kLogDir),
+  if (log.start(log_file_name(settings), settings.get<std::string>(keys::kLogDir),
                 settings.get<std::uint64_t>(keys::kRotationSize),
                 settings.get<std::uint64_t>(keys::kMaxLogs),
                 settings.get<int>(keys::kDebug)) == -1) {

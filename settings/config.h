@@ -68,6 +68,8 @@ std::string bad_logging_number(const boost::property_tree::ptree& settings);
 // folder "general.logdir", which is relative to "current_path" unless
 // absolute.
 std::string log_file_path(const boost::property_tree::ptree& settings);
+// Its name alone: "<service-name>.vmrsmgr.log".
+std::string log_file_name(const boost::property_tree::ptree& settings);
 
 // Set by main right after constructing its Config and never changed: the
 // service entry and the control handler get no context argument.
