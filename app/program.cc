@@ -3,9 +3,6 @@
 #include <exception>
 #include <iostream>
 
-#include <boost/filesystem/operations.hpp>
-#include <boost/filesystem/path.hpp>
-
 #include "app/account_check.h"
 #include "app/status_report.h"
 #include "platform/console.h"
@@ -16,8 +13,6 @@
 
 namespace vmrsmgr {
 namespace {
-
-namespace fs = boost::filesystem;
 
 int run_operation(Config& config, int mode) {
   switch (mode) {
@@ -55,11 +50,11 @@ int run_program(int argc, const char* const argv[], const std::wstring& program_
     // The configuration file and the components are found relative to the
     // program's own folder, wherever it was started from. The wide path
     // survives any letter, which the narrow argv[0] may not.
-    if (!program_path.empty()) fs::current_path(fs::path(program_path).parent_path());
+    const std::string folder = platform::enter_folder_of(program_path);
 
     Config config("conf\\vmrsmgr.conf");
     g_config = &config;
-    config.settings().put(keys::kCurrentPath, fs::current_path().string());
+    config.settings().put(keys::kCurrentPath, folder);
 
     if (config.parse_command_line(argc, argv) == -1) return 1;
     if (config.prepare_profile() == -1) return 1;

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <boost/filesystem/operations.hpp>
+#include <boost/filesystem/path.hpp>
+
 namespace vmrsmgr::platform {
 namespace {
 
@@ -29,6 +32,12 @@ std::wstring executable_path(const ModuleFileName& module_file_name) {
     }
   }
   return {};
+}
+
+std::string enter_folder_of(const std::wstring& program_path) {
+  namespace fs = boost::filesystem;
+  if (!program_path.empty()) fs::current_path(fs::path(program_path).parent_path());
+  return fs::current_path().string();
 }
 
 }  // namespace vmrsmgr::platform

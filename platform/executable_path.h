@@ -15,4 +15,10 @@ using ModuleFileName = std::function<std::uint32_t(wchar_t* buffer, std::uint32_
 std::wstring executable_path();
 std::wstring executable_path(const ModuleFileName& module_file_name);
 
+// Makes the folder of the program at program_path the current folder (the
+// path is wide, so any letter survives; an empty one changes nothing), and
+// gives the current folder in the program's narrow text. Raises the file
+// system's error when the folder cannot be entered.
+std::string enter_folder_of(const std::wstring& program_path);
+
 }  // namespace vmrsmgr::platform

@@ -33,9 +33,7 @@ using boost::property_tree::ptree;
 // A relative log folder and the components are found from the program's own
 // folder, whatever the service manager started it in.
 void enter_program_folder(ptree& settings) {
-  const std::wstring path = platform::executable_path();
-  if (!path.empty()) fs::current_path(fs::path(path).parent_path());
-  settings.put(keys::kCurrentPath, fs::current_path().string());
+  settings.put(keys::kCurrentPath, platform::enter_folder_of(platform::executable_path()));
 }
 
 bool register_handler(ServiceStatus& status, const ptree& settings) {
