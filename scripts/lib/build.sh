@@ -11,12 +11,19 @@ build_native() {
   cmake --build "$dir" -j "$jobs"
 }
 
+# configure_windows DIR [cmake args...]: a MinGW-w64 cross build with the
+# cached Boost for Windows.
+configure_windows() {
+  local dir=$1
+  shift
+  cmake -S "$repo_root" -B "$dir" \
+    -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-w64-x86_64.cmake" \
+    -DBoost_DIR="$boost_windows_prefix/lib/cmake/Boost" "$@" >/dev/null
+}
+
 # build_windows [cmake --build args...], e.g. --target vmrsmgr
 build_windows() {
-  cmake -S "$repo_root" -B "$windows_build" \
-    -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-w64-x86_64.cmake" \
-    -DBoost_DIR="$boost_windows_prefix/lib/cmake/Boost" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVMRSMGR_BENCH=ON >/dev/null
+  configure_windows "$windows_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVMRSMGR_BENCH=ON
   cmake --build "$windows_build" -j "$jobs" "$@"
 }
 
@@ -60,9 +67,7 @@ boot_wine_prefix() {
 
 # The release: optimised, without tests, in a build folder of its own.
 build_release() {
-  cmake -S "$repo_root" -B "$release_build" \
-    -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-w64-x86_64.cmake" \
-    -DBoost_DIR="$boost_windows_prefix/lib/cmake/Boost" \
-    -DCMAKE_BUILD_TYPE=Release -DVMRSMGR_TESTS=OFF -DVMRSMGR_BENCH=OFF >/dev/null
+  configure_windows "$release_build" -DCMAKE_BUILD_TYPE=Release -DVMRSMGR_TESTS=OFF \
+    -DVMRSMGR_BENCH=OFF
   cmake --build "$release_build" -j "$jobs"
 }
