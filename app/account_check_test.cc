@@ -1,12 +1,10 @@
 #include <string>
 
-#include <boost/property_tree/ptree.hpp>
 #include <gtest/gtest.h>
 
 #include "app/account_check.h"
 #include "service_control/account.h"
 #include "service_control/testing/fake_system_api.h"
-#include "settings/keys.h"
 #include "tests/capture.h"
 
 namespace vmrsmgr {
@@ -32,11 +30,8 @@ TEST(CheckAccount, AnswersForEachLogonOutcome) {
     SCOPED_TRACE(c.name);
     testing::FakeSystemApi api;
     if (c.logon_error != 0) api.errors["LogonUserW"] = c.logon_error;
-    boost::property_tree::ptree settings;
-    settings.put(keys::kAccount, c.account);
-    settings.put(keys::kPassword, "secret");
     const CapturedOutput captured;
-    EXPECT_EQ(check_account(settings, api), c.code);
+    EXPECT_EQ(check_account({c.account, "secret"}, api), c.code);
     EXPECT_EQ(captured.out(), c.out);
     EXPECT_EQ(captured.err(), c.err);
     EXPECT_EQ(api.called("LogonUserW"), *c.account != '\0');

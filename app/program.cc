@@ -10,6 +10,7 @@
 #include "service_host/dispatcher.h"
 #include "settings/config.h"
 #include "settings/keys.h"
+#include "settings/read_settings.h"
 
 namespace vmrsmgr {
 namespace {
@@ -17,9 +18,9 @@ namespace {
 int run_operation(Config& config, int mode) {
   switch (mode) {
     case kModeUsercheck:
-      return check_account(config.settings());
+      return check_account(credentials(config.settings()));
     case kModeRun:
-      return run_service_dispatcher(config);
+      return run_service_dispatcher(service_name(config.settings()));
     case kModeInstall:
       return config.install_service();
     case kModeUninstall:
@@ -58,8 +59,7 @@ int run_program(int argc, const char* const argv[], const std::wstring& program_
 
     if (config.parse_command_line(argc, argv) == -1) return 1;
     if (config.prepare_profile() == -1) return 1;
-    const int mode = config.settings().get_optional<int>(keys::kMode).value_or(kModeNone);
-    return run_operation(config, mode);
+    return run_operation(config, service_mode(config.settings()));
   } catch (const std::exception& e) {
     std::cerr << "Error: " << e.what() << std::endl;
     return 1;

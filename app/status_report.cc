@@ -2,17 +2,16 @@
 
 #include <iostream>
 
-#include <boost/property_tree/ptree.hpp>
-
-#include "settings/keys.h"
+#include "service_control/status_code.h"
+#include "settings/read_settings.h"
 
 namespace vmrsmgr {
 
 const char* status_json(int status_code) {
   switch (status_code) {
-    case 0:
+    case kStatusRunning:
       return R"({"service":"installed","status":"running"})";
-    case 10:
+    case kStatusStopped:
       return R"({"service":"installed","status":"stopped"})";
     default:
       return R"({"service":"not installed or error during checking","status":"stopped"})";
@@ -20,7 +19,7 @@ const char* status_json(int status_code) {
 }
 
 void print_status_report(int status_code, const boost::property_tree::ptree& settings) {
-  if (settings.get_optional<int>(keys::kGui).value_or(0) != 1) return;
+  if (!gui_answer(settings)) return;
   // The front end finds the answer between two identical tag lines.
   constexpr const char* kTag = "---GUI_TAG_START_JSON---";
   std::cout << kTag << std::endl;

@@ -45,8 +45,7 @@ std::system_error windows_error(std::uint32_t code, const std::string& what) {
   return std::system_error(static_cast<int>(code), category, what);
 }
 
-void print_last_error(std::ostream& out) {
-  const DWORD code = ::GetLastError();
+void print_error(std::uint32_t code, std::ostream& out) {
   const std::string text = message_as_given(code);
   if (text.empty()) return;
   // Text-mode streams turn "\n" into "\r\n" themselves.

@@ -15,9 +15,9 @@ std::string system_message(std::uint32_t code);
 // code kept in the error's category.
 std::system_error windows_error(std::uint32_t code, const std::string& what);
 
-// The calling thread's last error: its code and the system's text, as
-// "%d\n%s\n" where the text keeps the line end the system gives it. Nothing
-// when the system has no text for the code.
-void print_last_error(std::ostream& out = std::cout);
+// The last-error report of an error code taken right after the failed call:
+// the code and the system's text, as "%d\n%s\n" where the text keeps the
+// line end the system gives it. Nothing when the system has no text for it.
+void print_error(std::uint32_t code, std::ostream& out = std::cout);
 
 }  // namespace vmrsmgr::platform

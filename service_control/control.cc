@@ -3,11 +3,10 @@
 #include <string>
 
 #include <boost/filesystem/operations.hpp>
-#include <boost/property_tree/ptree.hpp>
 
+#include "platform/last_error.h"
 #include "platform/text.h"
 #include "service_control/service_operations.h"
-#include "settings/keys.h"
 
 // The graphical front end and administrators' scripts match these texts as
 // they are: every status names Dariri whatever the component, and "Stoped",
@@ -20,10 +19,6 @@ constexpr DWORD kUninstallAccess = DELETE | WRITE_DAC | SERVICE_STOP | SERVICE_Q
 constexpr DWORD kStartAccess = SERVICE_START | SERVICE_QUERY_STATUS;
 constexpr DWORD kStopAccess = SERVICE_STOP | SERVICE_QUERY_STATUS;
 
-std::wstring service_name(const boost::property_tree::ptree& settings) {
-  return platform::to_wide(settings.get<std::string>(keys::kServiceName, keys::kUndef));
-}
-
 // A service opened with the given rights; the manager is not checked, as
 // opening the service through a missing manager fails all the same.
 struct OpenedService {
@@ -31,10 +26,9 @@ struct OpenedService {
   ServiceHandle service;
 };
 
-OpenedService open_service(const boost::property_tree::ptree& settings, SystemApi& api,
-                           DWORD access) {
+OpenedService open_service(const std::string& name, SystemApi& api, DWORD access) {
   ServiceHandle manager(api.open_sc_manager(SC_MANAGER_CONNECT), {&api});
-  ServiceHandle service(api.open_service(manager.get(), service_name(settings).c_str(), access),
+  ServiceHandle service(api.open_service(manager.get(), platform::to_wide(name).c_str(), access),
                         {&api});
   return {std::move(manager), std::move(service)};
 }
@@ -104,18 +98,16 @@ constexpr DWORD kExitPollInterval = 100;
 // Why a service that did not start ended: once it has stopped, its exit code
 // as the last-error report (with the service's own code for 1066) and the
 // log file it may have written.
-void report_exit(SystemApi& api, SC_HANDLE service, SERVICE_STATUS status,
-                 const boost::property_tree::ptree& settings) {
+void report_exit(SystemApi& api, SC_HANDLE service, SERVICE_STATUS status, const std::string& log) {
   for (int poll = 0; poll < kExitPolls && status.dwCurrentState != SERVICE_STOPPED; ++poll) {
     api.sleep(kExitPollInterval);
     if (!api.query_service_status(service, &status)) return;
   }
   if (status.dwCurrentState != SERVICE_STOPPED || status.dwWin32ExitCode == NO_ERROR) return;
-  print_error(status.dwWin32ExitCode);
+  platform::print_error(status.dwWin32ExitCode);
   if (status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR) {
     std::cout << "Service-specific exit code: " << status.dwServiceSpecificExitCode << std::endl;
   }
-  const std::string log = settings.get<std::string>(keys::kLogFile, "");
   boost::system::error_code unknown;
   if (!log.empty() && boost::filesystem::exists(log, unknown)) {
     std::cout << "Log file: " << log << std::endl;
@@ -144,15 +136,15 @@ std::string describe_unexpected_state(DWORD state) {
 StateReport describe_state(DWORD state) {
   switch (state) {
     case SERVICE_RUNNING:
-      return {0, "Dariri service is running"};
+      return {kStatusRunning, "Dariri service is running"};
     case SERVICE_STOPPED:
-      return {10, "Dariri service is not running"};
+      return {kStatusStopped, "Dariri service is not running"};
     case SERVICE_STOP_PENDING:
-      return {3, "Dariri service is stopping"};
+      return {kStatusStopping, "Dariri service is stopping"};
     case SERVICE_START_PENDING:
-      return {2, "Dariri service is starting"};
+      return {kStatusStarting, "Dariri service is starting"};
     default:
-      return {1, "Dariri service has unknown status " + std::to_string(state)};
+      return {kStatusUnknown, "Dariri service has unknown status " + std::to_string(state)};
   }
 }
 
@@ -179,8 +171,8 @@ WaitResult wait_while_pending(SystemApi& api, SC_HANDLE service, SERVICE_STATUS 
   }
 }
 
-int uninstall_service(const boost::property_tree::ptree& settings, SystemApi& api) {
-  const OpenedService opened = open_service(settings, api, kUninstallAccess);
+int uninstall_service(const std::string& service_name, SystemApi& api) {
+  const OpenedService opened = open_service(service_name, api, kUninstallAccess);
   if (!opened.service) return report_not_opened();
 
   if (stop_and_wait(api, opened.service.get(),
@@ -194,19 +186,20 @@ int uninstall_service(const boost::property_tree::ptree& settings, SystemApi& ap
   return 0;
 }
 
-int start_service(const boost::property_tree::ptree& settings, SystemApi& api) {
+int start_service(const std::string& service_name, const std::string& log_file, SystemApi& api) {
   const ServiceHandle manager(api.open_sc_manager(SC_MANAGER_CONNECT), {&api});
   if (!manager)
     return report_failure(std::cout, "Cannot connect to Service manager ", last_error());
   const ServiceHandle service(
-      api.open_service(manager.get(), service_name(settings).c_str(), kStartAccess), {&api});
+      api.open_service(manager.get(), platform::to_wide(service_name).c_str(), kStartAccess),
+      {&api});
   if (!service) return report_not_opened();
   if (!api.start_service(service.get())) {
     const DWORD error = last_error();
     report_failure(std::cout, "Service Starting error", error);
     // Wine's answer when the service stopped before its first report.
     if (error == ERROR_SERVICE_REQUEST_TIMEOUT) {
-      report_exit(api, service.get(), SERVICE_STATUS{}, settings);
+      report_exit(api, service.get(), SERVICE_STATUS{}, log_file);
     }
     return 1;
   }
@@ -217,22 +210,22 @@ int start_service(const boost::property_tree::ptree& settings, SystemApi& api) {
   std::cout << std::endl;
   if (waited.status.dwCurrentState != SERVICE_RUNNING) {
     std::cout << "Service Starting error" << std::endl;
-    report_exit(api, service.get(), waited.status, settings);
+    report_exit(api, service.get(), waited.status, log_file);
     return 1;
   }
   std::cout << "Start Complete" << std::endl;
   return 0;
 }
 
-int stop_service(const boost::property_tree::ptree& settings, SystemApi& api) {
-  const OpenedService opened = open_service(settings, api, kStopAccess);
+int stop_service(const std::string& service_name, SystemApi& api) {
+  const OpenedService opened = open_service(service_name, api, kStopAccess);
   if (!opened.service) return report_not_opened();
   return stop_and_wait(api, opened.service.get(),
                        {"Stopping Dariri service", "Stop Complete", "Service stoping error", 100});
 }
 
-int service_status(const boost::property_tree::ptree& settings, SystemApi& api) {
-  const OpenedService opened = open_service(settings, api, SERVICE_QUERY_STATUS);
+int service_status(const std::string& service_name, SystemApi& api) {
+  const OpenedService opened = open_service(service_name, api, SERVICE_QUERY_STATUS);
   if (!opened.service) return report_not_opened();
   SERVICE_STATUS status{};
   const bool queried = api.query_service_status(opened.service.get(), &status) != FALSE;

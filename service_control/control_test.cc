@@ -3,12 +3,10 @@
 #include <string>
 #include <vector>
 
-#include <boost/property_tree/ptree.hpp>
 #include <gtest/gtest.h>
 
 #include "service_control/service_operations.h"
 #include "service_control/testing/fake_system_api.h"
-#include "settings/keys.h"
 #include "tests/capture.h"
 #include "tests/temp_folder.h"
 
@@ -17,7 +15,12 @@ namespace {
 
 using testing::error_report;
 using testing::FakeSystemApi;
-using Operation = int (*)(const boost::property_tree::ptree&, SystemApi&);
+using Operation = int (*)(const std::string& service_name, SystemApi&);
+
+// A start whose service has no log file.
+int start_without_log(const std::string& service_name, SystemApi& api) {
+  return start_service(service_name, "", api);
+}
 
 SERVICE_STATUS state(DWORD current, DWORD checkpoint = 0, DWORD wait_hint = 0) {
   return {SERVICE_WIN32_OWN_PROCESS, current, 0, 0, 0, checkpoint, wait_hint};
@@ -31,10 +34,8 @@ std::string dots(std::size_t count) { return std::string(count, '.'); }
 
 // Runs an operation on the service devidori: its messages still say Dariri.
 int run(FakeSystemApi& api, Operation operation, std::string& out) {
-  boost::property_tree::ptree settings;
-  settings.put(keys::kServiceName, "devidori");
   const CapturedOutput captured;
-  const int code = operation(settings, api);
+  const int code = operation("devidori", api);
   out = captured.out();
   EXPECT_EQ(captured.err(), "");
   EXPECT_EQ(api.held(), 0u) << "handles left open";
@@ -95,37 +96,37 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
       {"status without manager", service_status, {{"OpenSCManagerW", ERROR_ACCESS_DENIED}}, {},
        {running}, "Cannot connect to Service\n" + error_report(ERROR_INVALID_HANDLE), 1, false},
 
-      {"start", start_service, none, {},
+      {"start", start_without_log, none, {},
        {state(SERVICE_START_PENDING, 1), state(SERVICE_START_PENDING, 2), running},
        "Starting Dariri service..\nStart Complete\n", 0, false},
-      {"start without manager", start_service, {{"OpenSCManagerW", ERROR_ACCESS_DENIED}}, {}, {},
+      {"start without manager", start_without_log, {{"OpenSCManagerW", ERROR_ACCESS_DENIED}}, {}, {},
        "Cannot connect to Service manager \n" + error_report(ERROR_ACCESS_DENIED), 1, false},
-      {"start not installed", start_service, not_installed, {}, {}, missing, 1, false},
-      {"start refused", start_service, {{"StartServiceW", ERROR_SERVICE_ALREADY_RUNNING}}, {}, {},
+      {"start not installed", start_without_log, not_installed, {}, {}, missing, 1, false},
+      {"start refused", start_without_log, {{"StartServiceW", ERROR_SERVICE_ALREADY_RUNNING}}, {}, {},
        "Service Starting error\n" + error_report(ERROR_SERVICE_ALREADY_RUNNING), 1, false},
-      {"start ended during start", start_service, none, {},
+      {"start ended during start", start_without_log, none, {},
        {state(SERVICE_START_PENDING, 1), stopped},
        "Starting Dariri service.\nService Starting error\n", 1, false},
       // Stopped with a cause of its own: the report says which.
-      {"start ended with a cause", start_service, none, {},
+      {"start ended with a cause", start_without_log, none, {},
        {state(SERVICE_START_PENDING, 1), ended(ERROR_BAD_CONFIGURATION)},
        "Starting Dariri service.\nService Starting error\n" +
            error_report(ERROR_BAD_CONFIGURATION), 1, false},
-      {"start ended by the component", start_service, none, {},
+      {"start ended by the component", start_without_log, none, {},
        {state(SERVICE_STOP_PENDING), state(SERVICE_STOP_PENDING),
         ended(ERROR_SERVICE_SPECIFIC_ERROR, 3)},
        "Starting Dariri service\nService Starting error\n" +
            error_report(ERROR_SERVICE_SPECIFIC_ERROR) + "Service-specific exit code: 3\n", 1,
        false},
       // Wine refuses the start itself when the service stops before it reports.
-      {"start refused as it ended", start_service, {{"StartServiceW", ERROR_SERVICE_REQUEST_TIMEOUT}},
+      {"start refused as it ended", start_without_log, {{"StartServiceW", ERROR_SERVICE_REQUEST_TIMEOUT}},
        {}, {ended(ERROR_PATH_NOT_FOUND)},
        "Service Starting error\n" + error_report(ERROR_SERVICE_REQUEST_TIMEOUT) +
            error_report(ERROR_PATH_NOT_FOUND), 1, false},
-      {"start query failed", start_service, {{"QueryServiceStatus", ERROR_INVALID_HANDLE}}, {}, {},
+      {"start query failed", start_without_log, {{"QueryServiceStatus", ERROR_INVALID_HANDLE}}, {}, {},
        "Starting Dariri service\nService Starting error\n", 1, false},
       // Check point 1 first seen at 100 ms, given up 30 s later.
-      {"start stuck", start_service, none, {}, {state(SERVICE_START_PENDING, 1)},
+      {"start stuck", start_without_log, none, {}, {state(SERVICE_START_PENDING, 1)},
        "Starting Dariri service" + dots(300) + "\nService Starting error\n", 1, false},
 
       {"stop", stop_service, none, stopping, {state(SERVICE_STOP_PENDING, 2), stopped},
@@ -187,11 +188,8 @@ TEST(ServiceControl, FailedStartNamesTheLogFileIfThereIsOne) {
   for (const std::string& log : {dir.text() + "\\devidori.vmrsmgr.log", dir.text() + "\\none"}) {
     FakeSystemApi api;
     api.states = {ended(ERROR_SERVICE_SPECIFIC_ERROR, 3)};
-    boost::property_tree::ptree settings;
-    settings.put(keys::kServiceName, "devidori");
-    settings.put(keys::kLogFile, log);
     const CapturedOutput captured;
-    EXPECT_EQ(start_service(settings, api), 1);
+    EXPECT_EQ(start_service("devidori", log, api), 1);
     EXPECT_EQ(captured.out(), report + (log.back() == 'g' ? "Log file: " + log + "\n" : ""));
   }
 }
@@ -203,7 +201,7 @@ TEST(ServiceControl, OpensWithTheRightsAndPollsAtTheIntervalOfEachOperation) {
     DWORD service_access, interval;
   } cases[] = {
       {"uninstall", uninstall_service, 0x50024, 500},
-      {"start", start_service, 0x14, 100},
+      {"start", start_without_log, 0x14, 100},
       {"stop", stop_service, 0x24, 100},
       {"status", service_status, 0x4, 0},
   };

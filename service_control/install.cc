@@ -5,13 +5,11 @@
 #include <windows.h>
 #include <sddl.h>
 
-#include <boost/property_tree/ptree.hpp>
-
 #include "platform/executable_path.h"
+#include "platform/last_error.h"
 #include "platform/text.h"
 #include "service_control/account.h"
 #include "service_control/service_operations.h"
-#include "settings/keys.h"
 
 namespace vmrsmgr {
 namespace {
@@ -36,7 +34,7 @@ LSA_UNICODE_STRING lsa_string(std::wstring& text) {
 int set_access_list(SystemApi& api, SC_HANDLE service) {
   PSECURITY_DESCRIPTOR raw = nullptr;
   if (!api.convert_security_descriptor(kServiceAccess, SDDL_REVISION_1, &raw)) {
-    print_error(last_error());
+    platform::print_error(last_error());
     return 1;
   }
   const LocalMemory descriptor(raw, {&api});
@@ -124,17 +122,13 @@ LsaMemory<LSA_TRANSLATED_SID2> lookup_account_sid(SystemApi& api, LSA_HANDLE pol
   return LsaMemory<LSA_TRANSLATED_SID2>(nullptr, {&api});
 }
 
-int install_service(const boost::property_tree::ptree& settings, SystemApi& api) {
-  const auto read = [&settings](const char* key) {
-    return settings.get<std::string>(key, keys::kUndef);
-  };
-  const std::string name = read(keys::kServiceName);
-  const std::string account = read(keys::kAccount);
-  const std::string password = read(keys::kPassword);
-  const std::wstring wide_name = platform::to_wide(name);
+int install_service(const ServiceDefinition& definition, SystemApi& api) {
+  const std::string& account = definition.credentials.account;
+  const std::string& password = definition.credentials.password;
+  const std::wstring wide_name = platform::to_wide(definition.name);
   const std::wstring wide_account = platform::to_wide(account);
   const std::wstring wide_password = platform::to_wide(password);
-  const std::wstring display_name = platform::to_wide(read(keys::kDisplayName));
+  const std::wstring display_name = platform::to_wide(definition.display_name);
 
   // Local System has no password to check. A logon refused only for the
   // missing "log on as a service" right (1385) has accepted the name and
@@ -151,7 +145,7 @@ int install_service(const boost::property_tree::ptree& settings, SystemApi& api)
       platform::executable_path([&api](wchar_t* buffer, std::uint32_t size) -> std::uint32_t {
         return api.module_file_name(buffer, size);
       }),
-      name);
+      definition.name);
 
   const ServiceHandle manager(api.open_sc_manager(SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE),
                               {&api});
@@ -172,7 +166,7 @@ int install_service(const boost::property_tree::ptree& settings, SystemApi& api)
   if (!service) return report_failure(std::cerr, "Create Service failed", last_error());
   std::cout << "Service has been installed" << std::endl;
 
-  std::wstring description = platform::to_wide(read(keys::kDescription));
+  std::wstring description = platform::to_wide(definition.description);
   api.set_service_description(service.get(), description.data());
 
   // Without an account the service keeps the manager's default access list.

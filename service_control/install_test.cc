@@ -2,13 +2,11 @@
 #include <string>
 #include <vector>
 
-#include <boost/property_tree/ptree.hpp>
 #include <gtest/gtest.h>
 
 #include "service_control/account.h"
 #include "service_control/service_operations.h"
 #include "service_control/testing/fake_system_api.h"
-#include "settings/keys.h"
 #include "tests/capture.h"
 
 namespace vmrsmgr {
@@ -22,13 +20,8 @@ constexpr NTSTATUS kStatusInvalidHandle = static_cast<NTSTATUS>(0xC0000008);
 constexpr NTSTATUS kStatusNoneMapped = static_cast<NTSTATUS>(0xC0000073);
 constexpr NTSTATUS kStatusSomeNotMapped = 0x107;
 
-boost::property_tree::ptree settings_for(const std::string& account, const std::string& password) {
-  boost::property_tree::ptree settings;
-  settings.put(keys::kServiceName, "dariri");
-  settings.put(keys::kAccount, account);
-  settings.put(keys::kPassword, password);
-  settings.put(keys::kDisplayName, "Dariri");
-  return settings;
+ServiceDefinition definition_for(const std::string& account, const std::string& password) {
+  return {"dariri", "Dariri", "undef", {account, password}};
 }
 
 struct Installed {
@@ -36,12 +29,12 @@ struct Installed {
   std::string out, err;
 };
 
-Installed install(FakeSystemApi& api, const boost::property_tree::ptree& settings) {
+Installed install(FakeSystemApi& api, const ServiceDefinition& definition) {
   // A stale code that a report must not show.
   ::SetLastError(ERROR_FILE_NOT_FOUND);
   const CapturedOutput captured;
   Installed result{};
-  result.code = install_service(settings, api);
+  result.code = install_service(definition, api);
   result.out = captured.out();
   result.err = captured.err();
   EXPECT_EQ(api.held(), 0u) << "handles or memory left";
@@ -50,7 +43,7 @@ Installed install(FakeSystemApi& api, const boost::property_tree::ptree& setting
 
 TEST(InstallService, LocalSystemNeedsNoLogonCheck) {
   FakeSystemApi api;
-  const Installed result = install(api, settings_for("", ""));
+  const Installed result = install(api, definition_for("", ""));
   EXPECT_EQ(result.code, 0);
   EXPECT_EQ(result.out, "Service has been installed\n");
   EXPECT_EQ(result.err, "");
@@ -71,9 +64,9 @@ TEST(InstallService, LocalSystemNeedsNoLogonCheck) {
 
 TEST(InstallService, AccountGetsAccessListAndLogonRight) {
   FakeSystemApi api;
-  boost::property_tree::ptree settings = settings_for("CORP\\alice", "secret");
-  settings.put(keys::kDescription, "Verimor Tavrin Dariri Service");
-  const Installed result = install(api, settings);
+  ServiceDefinition definition = definition_for("CORP\\alice", "secret");
+  definition.description = "Verimor Tavrin Dariri Service";
+  const Installed result = install(api, definition);
   EXPECT_EQ(result.code, 0);
   EXPECT_EQ(result.out,
             "Service has been installed\nSecurity Information has been updated\n"
@@ -152,7 +145,7 @@ TEST(InstallService, EachFailureHasItsMessageStreamAndResult) {
     FakeSystemApi api;
     api.errors = c.errors;
     api.statuses = c.statuses;
-    const Installed result = install(api, settings_for("CORP\\alice", "secret"));
+    const Installed result = install(api, definition_for("CORP\\alice", "secret"));
     EXPECT_EQ(result.code, c.code);
     EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.err, c.err);

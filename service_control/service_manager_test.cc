@@ -21,11 +21,11 @@ namespace {
 
 using platform::to_narrow;
 using platform::to_wide;
-using platform::unique_schandle;
 using testing::error_report;
 using testing::open_manager;
 using testing::open_service;
 using testing::Outcome;
+using testing::unique_schandle;
 
 std::wstring full_path(const char* path) {
   const std::wstring given = L"Z:" + to_wide(path);

@@ -6,19 +6,19 @@
 #include <cstdint>
 #include <string>
 
-#include <boost/property_tree/ptree_fwd.hpp>
-
+#include "service_control/status_code.h"
 #include "service_control/system_api.h"
+#include "settings/service_settings.h"
 
 namespace vmrsmgr {
 
-// The service operations behind Config's; each reads the settings tree and
-// returns its result code.
-int install_service(const boost::property_tree::ptree& settings, SystemApi& api);
-int uninstall_service(const boost::property_tree::ptree& settings, SystemApi& api);
-int start_service(const boost::property_tree::ptree& settings, SystemApi& api);
-int stop_service(const boost::property_tree::ptree& settings, SystemApi& api);
-int service_status(const boost::property_tree::ptree& settings, SystemApi& api);
+// The service operations behind Config's; each returns its result code.
+int install_service(const ServiceDefinition& service, SystemApi& api);
+int uninstall_service(const std::string& service_name, SystemApi& api);
+// log_file: where the service logs, named when it did not start.
+int start_service(const std::string& service_name, const std::string& log_file, SystemApi& api);
+int stop_service(const std::string& service_name, SystemApi& api);
+int service_status(const std::string& service_name, SystemApi& api);
 
 // The SID of an account name, as the one-element array the system allocated.
 // When the name cannot be translated it prints the report and holds nothing.
@@ -30,7 +30,7 @@ std::wstring service_command_line(const std::wstring& executable, const std::str
 
 // The status operation's answer for a state found.
 struct StateReport {
-  int code;
+  StatusCode code;
   std::string message;
 };
 StateReport describe_state(DWORD state);

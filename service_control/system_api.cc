@@ -86,17 +86,12 @@ SystemApi& real_system_api() {
 
 DWORD last_error() { return ::GetLastError(); }
 
-void print_error(DWORD code) {
-  ::SetLastError(code);
-  platform::print_last_error();
-}
-
 int report_failure(std::ostream& stream, const char* message, DWORD error) {
   stream << message << std::endl;
-  print_error(error);
+  platform::print_error(error);
   return 1;
 }
 
-void print_lsa_error(NTSTATUS status) { print_error(::LsaNtStatusToWinError(status)); }
+void print_lsa_error(NTSTATUS status) { platform::print_error(::LsaNtStatusToWinError(status)); }
 
 }  // namespace vmrsmgr

@@ -84,10 +84,6 @@ using LsaMemory = api_owner<T*, &SystemApi::lsa_free_memory>;
 // The calling thread's last error code.
 DWORD last_error();
 
-// The last-error report for a code taken earlier, so that output written in
-// between cannot replace it.
-void print_error(DWORD code);
-
 // The fixed answer of a failed step: the message on its stream, then the
 // report of the error on standard output. Returns the failure's result, 1.
 int report_failure(std::ostream& stream, const char* message, DWORD error);

@@ -3,20 +3,14 @@
 #include <windows.h>
 
 #include <iostream>
-#include <string>
-
-#include <boost/property_tree/ptree.hpp>
 
 #include "platform/text.h"
 #include "service_host/service_main.h"
-#include "settings/config.h"
-#include "settings/keys.h"
 
 namespace vmrsmgr {
 
-int run_service_dispatcher(Config& config) {
-  std::wstring name =
-      platform::to_wide(config.settings().get<std::string>(keys::kServiceName, keys::kUndef));
+int run_service_dispatcher(const std::string& service_name) {
+  std::wstring name = platform::to_wide(service_name);
   SERVICE_TABLE_ENTRYW table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
   if (!::StartServiceCtrlDispatcherW(table)) {
     std::cerr << "StartServiceCtrlDispatcher error" << std::endl;

@@ -28,7 +28,9 @@ class Config {
   // on standard error.
   int read_config();
   // Where the service process of "service-name" writes its log, after
-  // merging the configuration file quietly; empty when the file is bad.
+  // merging the configuration file quietly: in the folder "general.logdir",
+  // relative to the program's folder unless absolute. Empty when the file
+  // is bad.
   std::string service_log_file();
 
   // Service operations; each returns its result code (the exit code).
@@ -63,13 +65,6 @@ class Config {
 // (unsigned 64-bit, unsigned 64-bit, non-negative int), as
 // "<key> = <value> is not ..."; empty when all are good.
 std::string bad_logging_number(const boost::property_tree::ptree& settings);
-
-// The log file of a service process: "<service-name>.vmrsmgr.log" in the
-// folder "general.logdir", which is relative to "current_path" unless
-// absolute.
-std::string log_file_path(const boost::property_tree::ptree& settings);
-// Its name alone: "<service-name>.vmrsmgr.log".
-std::string log_file_name(const boost::property_tree::ptree& settings);
 
 // Set by main right after constructing its Config and never changed: the
 // service entry and the control handler get no context argument.

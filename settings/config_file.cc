@@ -14,6 +14,7 @@
 
 #include "settings/config.h"
 #include "settings/keys.h"
+#include "settings/read_settings.h"
 
 namespace vmrsmgr {
 namespace {
@@ -111,10 +112,12 @@ std::string Config::merge_config_file() {
 std::string Config::service_log_file() {
   try {
     if (!merge_config_file().empty()) return {};
+    const LogSettings log = log_settings(tree_);
+    return (boost::filesystem::absolute(log.folder, program_folder(tree_)) / log.file_name)
+        .string();
   } catch (const std::exception&) {
     return {};
   }
-  return log_file_path(tree_);
 }
 
 int Config::read_config() {

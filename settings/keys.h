@@ -20,8 +20,6 @@ inline constexpr const char* kLogDir = "general.logdir";
 inline constexpr const char* kRotationSize = "general.rotation_size";
 inline constexpr const char* kMaxLogs = "general.max_logs";
 inline constexpr const char* kDebug = "general.debug";
-// The service's log file, for the report of a failed start.
-inline constexpr const char* kLogFile = "log-file";
 
 // Read with this default, a value that must come from the user or a profile
 // reaches Windows as the text undef when it is missing.

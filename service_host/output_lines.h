@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "logging/log_line.h"
+#include "logging/logger.h"
+
+namespace vmrsmgr {
+
+// The component's output is logged at trace level behind this prefix.
+inline constexpr std::string_view kOutputPrefix = "output: ";
+// The most of it one log line carries: the logger's slot also holds the time
+// stamp, a blank, the tag, the prefix and the line end.
+inline constexpr std::size_t kMaxOutputPiece =
+    Logger::kSlotSize - kMaxTimeStamp - std::string_view(" [trace] ").size() -
+    kOutputPrefix.size() - std::string_view("\r\n").size();
+
+// Turns the component's output into log records: one a line, without its
+// line end ("\n" or "\r\n"), so that each carries its own time stamp and
+// nothing the component prints can pass for a record of the service's; a
+// line longer than max_piece goes on in further records. Any other byte, a
+// NUL or a lone "\r", stays as it is.
+class OutputLines {
+ public:
+  using Emit = std::function<void(std::string_view record)>;
+  explicit OutputLines(std::size_t max_piece = kMaxOutputPiece) : max_piece_(max_piece) {}
+
+  // Emits every line the output completes; the rest of a line waits for
+  // more output.
+  void add(std::string_view output, const Emit& emit);
+  // Emits the waiting rest as it is: at the end of the output, or when it
+  // has waited long enough.
+  void flush(const Emit& emit);
+  bool waiting() const { return !partial_.empty(); }
+
+ private:
+  std::size_t max_piece_;
+  std::string partial_;
+};
+
+}  // namespace vmrsmgr

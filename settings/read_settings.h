@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+#include <boost/property_tree/ptree_fwd.hpp>
+
+#include "logging/log_settings.h"
+#include "settings/service_settings.h"
+
+// The one place where each key of the settings tree is read, with its
+// default. A value that must come from the user or a profile reads as the
+// text undef when it is missing, and reaches Windows so.
+namespace vmrsmgr {
+
+std::string service_name(const boost::property_tree::ptree& settings);
+Credentials credentials(const boost::property_tree::ptree& settings);
+ServiceDefinition service_definition(const boost::property_tree::ptree& settings);
+// "current_path" joined with "workdir", "exe" and "args".
+ComponentCommand component_command(const boost::property_tree::ptree& settings);
+// The logging keys have no default here: prepare_profile fills them, so a
+// missing or malformed one raises the tree's error.
+LogSettings log_settings(const boost::property_tree::ptree& settings);
+// The service mode; the stop request (-1) also when missing or not a number.
+int service_mode(const boost::property_tree::ptree& settings);
+// Whether the command line asked for the front end's answer (--mode GUI).
+bool gui_answer(const boost::property_tree::ptree& settings);
+// The folder of the program, which relative paths start from.
+std::string program_folder(const boost::property_tree::ptree& settings);
+
+}  // namespace vmrsmgr

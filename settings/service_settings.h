@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+// The values each subsystem takes from the settings, typed, so that no
+// subsystem below the command front end reads the settings tree.
+namespace vmrsmgr {
+
+// An account and its password; an empty account is Local System.
+struct Credentials {
+  std::string account;
+  std::string password;
+};
+
+// A component's service as the service manager registers it.
+struct ServiceDefinition {
+  std::string name;
+  std::string display_name;
+  std::string description;
+  Credentials credentials;
+};
+
+// What the service runs: the component's program in its own folder.
+struct ComponentCommand {
+  std::string folder;     // ends with a separator
+  std::string program;    // the folder and the program's file name
+  std::string arguments;  // empty, or beginning with a blank
+
+  // "<program>" in quotes, then the arguments.
+  std::string command_line() const { return "\"" + program + "\"" + arguments; }
+};
+
+}  // namespace vmrsmgr
