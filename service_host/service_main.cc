@@ -1,44 +1,24 @@
 #include "service_host/service_main.h"
 
-#include <algorithm>
-#include <cstdint>
 #include <exception>
-#include <memory>
-#include <optional>
 #include <iostream>
 #include <string>
-#include <string_view>
 
-#include <boost/filesystem/operations.hpp>
-#include <boost/filesystem/path.hpp>
 #include <boost/property_tree/ptree.hpp>
 
 #include "platform/executable_path.h"
-#include "platform/last_error.h"
 #include "platform/text.h"
-#include "service_host/component_job.h"
-#include "service_host/process_tree.h"
-#include "service_host/runner.h"
 #include "service_host/service_status.h"
 #include "service_host/supervision.h"
 #include "settings/config.h"
 #include "settings/keys.h"
+#include "settings/read_settings.h"
 
 namespace vmrsmgr {
 namespace {
 
-namespace fs = boost::filesystem;
-using boost::property_tree::ptree;
-
-// A relative log folder and the components are found from the program's own
-// folder, whatever the service manager started it in.
-void enter_program_folder(ptree& settings) {
-  settings.put(keys::kCurrentPath, platform::enter_folder_of(platform::executable_path()));
-}
-
-bool register_handler(ServiceStatus& status, const ptree& settings) {
-  const std::wstring name =
-      platform::to_wide(settings.get<std::string>(keys::kServiceName, keys::kUndef));
+bool register_handler(ServiceStatus& status, const std::string& service_name) {
+  const std::wstring name = platform::to_wide(service_name);
   const SERVICE_STATUS_HANDLE handle =
       ::RegisterServiceCtrlHandlerExW(name.c_str(), service_control_handler, &status);
   if (handle == nullptr) return false;
@@ -52,188 +32,47 @@ bool register_handler(ServiceStatus& status, const ptree& settings) {
 // A start that cannot go on still ends in the stopped state, with the
 // reason as its exit code, so that the manager, its event log and whoever
 // waits on it learn of the failure.
-void give_up(ServiceStatus& status, const ptree& settings, ServiceExit exit = kStoppedOnError) {
-  if (!status.connected()) register_handler(status, settings);
+void give_up(ServiceStatus& status, const std::string& service_name,
+             ServiceExit exit = kStoppedOnError) {
+  if (!status.connected()) register_handler(status, service_name);
   status.report_stopped(exit);
 }
 
-// A path as an administrator would type it: "bin\..\dariri\" resolved.
-std::string shown_path(std::string path) {
-  while (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-  return fs::path(path).lexically_normal().string();
-}
-
-// The component's folder and program must be there before its command runs:
-// the command interpreter would only say so on the component's output.
-std::optional<ServiceExit> find_missing_part(Logger& log, const ChildCommand& child) {
-  const auto missing = [&log](const std::string& path, std::uint32_t error) {
-    log.log("Component could not be started: " + shown_path(path) + " was not found");
-    return stopped_by(error);
-  };
-  boost::system::error_code ignored;
-  if (!fs::is_directory(fs::path(child.folder), ignored)) {
-    return missing(child.folder, ERROR_PATH_NOT_FOUND);
-  }
-  if (!fs::is_regular_file(fs::path(child.program), ignored)) {
-    return missing(child.program, ERROR_FILE_NOT_FOUND);
-  }
-  return std::nullopt;
-}
-
-// The lifecycle lines after the command was launched, or why it was not;
-// the exit codes when it was not.
-std::optional<ServiceExit> report_launch(Logger& log, Runner& runner, const ChildCommand& child) {
-  if (runner.process_id() != 0) {
-    log.log("Component started, process ID " + std::to_string(runner.process_id()));
-    if (runner.job_error() != 0) {
-      log.error("The component runs outside its job object: " +
-                platform::system_message(runner.job_error()));
-    }
-    return std::nullopt;
-  }
-  const std::uint32_t error = runner.launch_error();
-  log.log("Component could not be started: " + shown_path(child.program) + ": " +
-          (error != 0 ? platform::system_message(error) : runner.failure()));
-  log.error(runner.failure());
-  return error != 0 ? stopped_by(error) : kStoppedOnError;
-}
-
-// How long a stop gives the component's pipe to run dry once its processes
-// are ended; only a command that could not be ended needs it.
-constexpr std::uint64_t kDrainMs = 5000;
-// How long the job's backstop waits for its processes to be gone.
-constexpr std::uint32_t kJobEndMs = 2000;
-
-// Ends everything the component left, gently, with progress reports: the
-// tree below the service, the job's processes that the walk missed, and
-// last whatever the job still holds, started after the walk or not.
-void end_component(ServiceStatus& status, const ComponentJob* job) {
-  const std::unique_ptr<ProcessSystem> processes = system_processes(job);
-  end_process_tree(::GetCurrentProcessId(), *processes,
-                   [&status](std::uint32_t hint) { status.report(SERVICE_STOP_PENDING, hint); });
-  if (job != nullptr) job->terminate(kJobEndMs);
-}
-
-// How long the rest of a line waits for its line end before it is logged.
-constexpr std::uint64_t kPartialLineMs = 100;
-
-// Logs the component's output, a record a line, until it has ended and all of
-// it is logged; at a stop request ends the component while its last words are
-// still read. Sleeps while nothing happens. Whether a stop was requested.
-bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const ComponentJob* job) {
-  bool stop_requested = false;
-  std::uint64_t drain_until = 0;
-  std::string record;
-  const OutputLines::Emit emit = [&](std::string_view line) {
-    record.assign(kOutputPrefix).append(line);
-    log.trace(record);
-  };
-  OutputLines lines;
-  while (!runner.finished() || runner.pending() != 0) {
-    if (!stop_requested && status.mode() == kModeNone) {
-      log.log("Stop requested");
-      log.debug("Stopping service");
-      stop_requested = true;
-      status.report(SERVICE_STOP_PENDING);
-      runner.hold();
-      end_component(status, job);
-      runner.end_when_empty();
-      drain_until = ::GetTickCount64() + kDrainMs;
-    }
-    const std::uint64_t now = ::GetTickCount64();
-    if (stop_requested && now > drain_until) runner.finish();
-    const std::string output = runner.take_output();
-    if (!output.empty()) {
-      lines.add(output, emit);
-      continue;
-    }
-    if (runner.finished()) continue;
-    std::uint64_t timeout = lines.waiting() ? kPartialLineMs : INFINITE;
-    if (stop_requested) timeout = std::min(timeout, drain_until - now + 1);
-    const HANDLE events[] = {runner.output_ready(), status.stop_event()};
-    // The stop event stays signalled once a stop was requested.
-    if (::WaitForMultipleObjects(stop_requested ? 1 : 2, events, FALSE,
-                                 static_cast<DWORD>(timeout)) == WAIT_TIMEOUT) {
-      lines.flush(emit);
-    }
-  }
-  lines.flush(emit);
-  return stop_requested;
-}
-
-// Runs the component until it ends or a stop is requested; the exit codes to
-// report. Nothing of the component runs when this returns.
-ServiceExit run_component(Logger& log, ServiceStatus& status, const ChildCommand& child) {
-  const ComponentJob job;
-  if (!job) {
-    log.error("Cannot make a job object for the component: " +
-              platform::system_message(job.error()));
-  }
-  const ComponentJob* const held = job ? &job : nullptr;
-  Runner runner(child.command, child.folder, held);
-  try {
-    runner.start();
-    if (const std::optional<ServiceExit> failed = report_launch(log, runner, child)) return *failed;
-    if (!status.report(SERVICE_RUNNING)) {
-      log.error("Setting service status running");
-      end_component(status, held);
-      return kStoppedOnError;
-    }
-    log.debug("Service is running");
-    const bool stop_requested = supervise(log, status, runner, held);
-    // What the command left behind when it ended, or a runner that failed
-    // while the component lives; a stop has ended everything already.
-    if (!stop_requested) end_component(status, held);
-    const std::uint32_t exit_code = runner.wait();
-    const std::string failure = runner.failure();
-    if (!failure.empty()) {
-      log.error(failure);
-    } else if (!stop_requested) {
-      log.log("Component ended with exit code " + std::to_string(exit_code));
-    }
-    log.debug("Service stopped");
-    return exit_after_component(stop_requested, exit_code);
-  } catch (...) {
-    // The component must not outlive the service that cannot watch it.
-    runner.finish();
-    end_component(status, held);
-    throw;
-  }
-}
-
+// The run of one service: the settings of the service named by the manager,
+// its log, its registration, then its component.
 void serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* argv) {
-  ptree& settings = config.settings();
-  enter_program_folder(settings);
+  boost::property_tree::ptree& settings = config.settings();
+  // A relative log folder and the components are found from the program's
+  // own folder, whatever the service manager started it in.
+  settings.put(keys::kCurrentPath, platform::enter_folder_of(platform::executable_path()));
   if (argc == 0) return;
   settings.put(keys::kServiceName, platform::to_narrow(argv[0]));
   status.set_mode(kModeRun);
 
   if (config.read_config() == -1) {
     std::cerr << "There is a problem with config file" << std::endl;
-    return give_up(status, settings, stopped_by(ERROR_BAD_CONFIGURATION));
+    return give_up(status, service_name(settings), stopped_by(ERROR_BAD_CONFIGURATION));
   }
-  if (config.prepare_profile() == -1) return give_up(status, settings);
+  if (config.prepare_profile() == -1) return give_up(status, service_name(settings));
+  // The profile may have formed the name anew from the ZPC.
+  const std::string name = service_name(settings);
 
   Logger& log = config.logger();
-  if (log.start(log_file_name(settings), settings.get<std::string>(keys::kLogDir),
-                settings.get<std::uint64_t>(keys::kRotationSize),
-                settings.get<std::uint64_t>(keys::kMaxLogs),
-                settings.get<int>(keys::kDebug)) == -1) {
-    return give_up(status, settings,
+  const LogSettings log_setup = log_settings(settings);
+  if (log.start(log_setup.file_name, log_setup.folder, log_setup.rotation_size, log_setup.max_logs,
+                log_setup.level) == -1) {
+    return give_up(status, name,
                    log.start_error() != 0 ? stopped_by(log.start_error()) : kStoppedOnError);
   }
   log.log("=== starting service vmrsmgr ===");
-  const bool registered = register_handler(status, settings);
+  const bool registered = register_handler(status, name);
   log.debug("ServiceMain starting");
   if (!registered) return;
   if (!status.report(SERVICE_START_PENDING)) return;
 
-  const ChildCommand child = child_command(settings);
-  log.debug(child.command);
-  if (const std::optional<ServiceExit> missing = find_missing_part(log, child)) {
-    return give_up(status, settings, *missing);
-  }
-  status.report_stopped(run_component(log, status, child));
+  const ComponentCommand command = component_command(settings);
+  log.debug(command.command_line());
+  status.report_stopped(run_component(log, status, command));
 }
 
 }  // namespace
@@ -249,7 +88,7 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
       serve(config, record, argc, argv);
     } catch (const std::exception& e) {
       config.logger().error(e.what());
-      give_up(record, config.settings());
+      give_up(record, service_name(config.settings()));
     }
   } catch (...) {
     // Nothing may leave a callback of the service manager.

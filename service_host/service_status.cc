@@ -3,13 +3,18 @@
 #include <utility>
 
 #include <boost/property_tree/ptree.hpp>
-#include <boost/thread/locks.hpp>
 
 #include "settings/keys.h"
+#include "settings/read_settings.h"
 
 namespace vmrsmgr {
 
-using Lock = boost::lock_guard<boost::mutex>;
+using Lock = std::lock_guard<std::mutex>;
+
+ServiceExit exit_after_component(bool stop_requested, std::uint32_t component_exit_code) {
+  if (stop_requested || component_exit_code == 0) return kStoppedCleanly;
+  return {kServiceSpecificError, component_exit_code};
+}
 
 ServiceStatus::ServiceStatus(boost::property_tree::ptree& settings)
     : settings_(settings), stop_event_(platform::new_event(true)) {
@@ -36,8 +41,10 @@ void ServiceStatus::set_mode(int mode) {
 
 int ServiceStatus::mode() {
   const Lock lock(mutex_);
-  return settings_.get<int>(keys::kMode, kModeNone);
+  return service_mode(settings_);
 }
+
+bool ServiceStatus::stop_requested() { return mode() == kModeNone; }
 
 bool ServiceStatus::report(DWORD state, DWORD wait_hint) {
   const Lock lock(mutex_);

@@ -2,15 +2,30 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
+#include <mutex>
 
 #include <boost/property_tree/ptree_fwd.hpp>
-#include <boost/thread/mutex.hpp>
 
 #include "platform/handles.h"
-#include "service_host/supervision.h"
 
 namespace vmrsmgr {
+
+// The exit codes a stopped service reports to the service manager.
+struct ServiceExit {
+  std::uint32_t win32_exit_code;
+  std::uint32_t service_specific_exit_code;
+};
+// ERROR_SERVICE_SPECIFIC_ERROR: the reason is in the service-specific code.
+inline constexpr std::uint32_t kServiceSpecificError = 1066;
+inline constexpr ServiceExit kStoppedCleanly{0, 0};
+inline constexpr ServiceExit kStoppedOnError{kServiceSpecificError, 1};
+// A failure of the service's own that Windows names.
+inline constexpr ServiceExit stopped_by(std::uint32_t win32_error) { return {win32_error, 0}; }
+// After the component ended: its own failure reaches the manager, while a
+// stop that was asked for is no failure whatever the component's last code.
+ServiceExit exit_after_component(bool stop_requested, std::uint32_t component_exit_code);
 
 // The service's status record and the key "mode", which the service's own
 // thread and the control handler share. One mutex makes each change together
@@ -30,6 +45,7 @@ class ServiceStatus {
   void set_mode(int mode);
   // The stop request (-1) also when "mode" is missing or not a number.
   int mode();
+  bool stop_requested();
 
   // The first report carries check point 0, each later one the next number.
   // Once a stop was requested the service never says again that it starts
@@ -52,7 +68,7 @@ class ServiceStatus {
  private:
   bool report_locked(DWORD state, ServiceExit exit, DWORD wait_hint);
 
-  boost::mutex mutex_;
+  std::mutex mutex_;
   boost::property_tree::ptree& settings_;
   Reporter reporter_;
   SERVICE_STATUS record_{};

@@ -121,5 +121,24 @@ TEST_F(ServiceStatusTest, AModeThatIsNoNumberCountsAsAStopRequest) {
   EXPECT_EQ(status_.mode(), kModeRun);
 }
 
+TEST(ExitAfterComponent, OnlyAFailureOfTheComponentItselfIsReported) {
+  struct Case {
+    bool stop_requested;
+    std::uint32_t component_exit;
+    ServiceExit expected;
+  };
+  const Case cases[] = {
+      {false, 0, {0, 0}},    {false, 3, {1066, 3}},
+      {false, 1, {1066, 1}},  // also a component that could not be launched
+      {true, 1, {0, 0}},      // ended by the stop
+      {true, 259, {0, 0}},    // still running when reading stopped
+  };
+  for (const Case& c : cases) {
+    const ServiceExit exit = exit_after_component(c.stop_requested, c.component_exit);
+    EXPECT_EQ(exit.win32_exit_code, c.expected.win32_exit_code) << c.component_exit;
+    EXPECT_EQ(exit.service_specific_exit_code, c.expected.service_specific_exit_code);
+  }
+}
+
 }  // namespace
 }  // namespace vmrsmgr

@@ -1,58 +1,173 @@
 #include "service_host/supervision.h"
 
-#include <boost/property_tree/ptree.hpp>
+#include <windows.h>
 
-#include "settings/keys.h"
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <boost/filesystem/operations.hpp>
+#include <boost/filesystem/path.hpp>
+
+#include "platform/last_error.h"
+#include "service_host/component_job.h"
+#include "service_host/output_lines.h"
+#include "service_host/process_tree.h"
+#include "service_host/runner.h"
 
 namespace vmrsmgr {
+namespace {
 
-ChildCommand child_command(const boost::property_tree::ptree& settings) {
-  const auto get = [&](const char* key) { return settings.get<std::string>(key, ""); };
-  const std::string folder = get(keys::kCurrentPath) + get(keys::kWorkdir);
-  const std::string program = folder + get(keys::kExe);
-  return {"\"" + program + "\"" + get(keys::kArgs), folder, program};
+namespace fs = boost::filesystem;
+
+// A path as an administrator would type it: "bin\..\dariri\" resolved.
+std::string shown_path(std::string path) {
+  while (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  return fs::path(path).lexically_normal().string();
 }
 
-void OutputLines::add(std::string_view output, const Emit& emit) {
-  while (!output.empty()) {
-    const std::size_t line_end = output.find('\n');
-    if (line_end == std::string_view::npos) {
-      partial_.append(output);
-      // A line too long for one record goes out piece by piece; a final
-      // "\r" waits, in case its "\n" follows.
-      while (partial_.size() > max_piece_) {
-        std::size_t piece = max_piece_;
-        if (partial_[piece - 1] == '\r' && piece > 1) --piece;
-        emit(std::string_view(partial_).substr(0, piece));
-        partial_.erase(0, piece);
-      }
-      return;
-    }
-    std::string_view line = output.substr(0, line_end);
-    output.remove_prefix(line_end + 1);
-    if (!partial_.empty()) {
-      partial_.append(line);
-      line = partial_;
-    }
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    while (line.size() > max_piece_) {
-      emit(line.substr(0, max_piece_));
-      line.remove_prefix(max_piece_);
-    }
-    emit(line);
-    partial_.clear();
+// The component's folder and program must be there before its command runs:
+// the command interpreter would only say so on the component's output.
+std::optional<ServiceExit> find_missing_part(Logger& log, const ComponentCommand& command) {
+  const auto missing = [&log](const std::string& path, std::uint32_t error) {
+    log.log("Component could not be started: " + shown_path(path) + " was not found");
+    return stopped_by(error);
+  };
+  boost::system::error_code ignored;
+  if (!fs::is_directory(fs::path(command.folder), ignored)) {
+    return missing(command.folder, ERROR_PATH_NOT_FOUND);
   }
+  if (!fs::is_regular_file(fs::path(command.program), ignored)) {
+    return missing(command.program, ERROR_FILE_NOT_FOUND);
+  }
+  return std::nullopt;
 }
 
-void OutputLines::flush(const Emit& emit) {
-  if (partial_.empty()) return;
-  emit(partial_);
-  partial_.clear();
+// The lifecycle lines after the command was launched, or why it was not;
+// the exit codes when it was not.
+std::optional<ServiceExit> report_launch(Logger& log, Runner& runner,
+                                         const ComponentCommand& command) {
+  if (runner.process_id() != 0) {
+    log.log("Component started, process ID " + std::to_string(runner.process_id()));
+    if (runner.job_error() != 0) {
+      log.error("The component runs outside its job object: " +
+                platform::system_message(runner.job_error()));
+    }
+    return std::nullopt;
+  }
+  const std::uint32_t error = runner.launch_error();
+  log.log("Component could not be started: " + shown_path(command.program) + ": " +
+          (error != 0 ? platform::system_message(error) : runner.failure()));
+  log.error(runner.failure());
+  return error != 0 ? stopped_by(error) : kStoppedOnError;
 }
 
-ServiceExit exit_after_component(bool stop_requested, std::uint32_t component_exit_code) {
-  if (stop_requested || component_exit_code == 0) return kStoppedCleanly;
-  return {kServiceSpecificError, component_exit_code};
+// How long a stop gives the component's pipe to run dry once its processes
+// are ended; only a command that could not be ended needs it.
+constexpr std::uint64_t kDrainMs = 5000;
+// How long the job's backstop waits for its processes to be gone.
+constexpr std::uint32_t kJobEndMs = 2000;
+
+// Ends everything the component left, gently, with progress reports: the
+// tree below the service, the job's processes that the walk missed, and
+// last whatever the job still holds, started after the walk or not.
+void end_component(ServiceStatus& status, const ComponentJob* job) {
+  const std::unique_ptr<ProcessSystem> processes = system_processes(job);
+  end_process_tree(::GetCurrentProcessId(), *processes,
+                   [&status](std::uint32_t hint) { status.report(SERVICE_STOP_PENDING, hint); });
+  if (job != nullptr) job->terminate(kJobEndMs);
+}
+
+// How long the rest of a line waits for its line end before it is logged.
+constexpr std::uint64_t kPartialLineMs = 100;
+
+// Logs the component's output, a record a line, until it has ended and all of
+// it is logged; at a stop request ends the component while its last words are
+// still read. Sleeps while nothing happens. Whether a stop was requested.
+bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const ComponentJob* job) {
+  bool stop_requested = false;
+  std::uint64_t drain_until = 0;
+  std::string record;
+  const OutputLines::Emit emit = [&](std::string_view line) {
+    record.assign(kOutputPrefix).append(line);
+    log.trace(record);
+  };
+  OutputLines lines;
+  while (!runner.finished() || runner.pending() != 0) {
+    if (!stop_requested && status.stop_requested()) {
+      log.log("Stop requested");
+      log.debug("Stopping service");
+      stop_requested = true;
+      status.report(SERVICE_STOP_PENDING);
+      runner.hold();
+      end_component(status, job);
+      runner.end_when_empty();
+      drain_until = ::GetTickCount64() + kDrainMs;
+    }
+    const std::uint64_t now = ::GetTickCount64();
+    if (stop_requested && now > drain_until) runner.finish();
+    const std::string output = runner.take_output();
+    if (!output.empty()) {
+      lines.add(output, emit);
+      continue;
+    }
+    if (runner.finished()) continue;
+    std::uint64_t timeout = lines.waiting() ? kPartialLineMs : INFINITE;
+    if (stop_requested) timeout = std::min(timeout, drain_until - now + 1);
+    const HANDLE events[] = {runner.output_ready(), status.stop_event()};
+    // The stop event stays signalled once a stop was requested.
+    if (::WaitForMultipleObjects(stop_requested ? 1 : 2, events, FALSE,
+                                 static_cast<DWORD>(timeout)) == WAIT_TIMEOUT) {
+      lines.flush(emit);
+    }
+  }
+  lines.flush(emit);
+  return stop_requested;
+}
+
+}  // namespace
+
+ServiceExit run_component(Logger& log, ServiceStatus& status, const ComponentCommand& command) {
+  if (const std::optional<ServiceExit> missing = find_missing_part(log, command)) return *missing;
+  const ComponentJob job;
+  if (!job) {
+    log.error("Cannot make a job object for the component: " +
+              platform::system_message(job.error()));
+  }
+  const ComponentJob* const held = job ? &job : nullptr;
+  Runner runner(command.command_line(), command.folder, held);
+  try {
+    runner.start();
+    if (const std::optional<ServiceExit> failed = report_launch(log, runner, command))
+      return *failed;
+    if (!status.report(SERVICE_RUNNING)) {
+      log.error("Setting service status running");
+      end_component(status, held);
+      return kStoppedOnError;
+    }
+    log.debug("Service is running");
+    const bool stop_requested = supervise(log, status, runner, held);
+    // What the command left behind when it ended, or a runner that failed
+    // while the component lives; a stop has ended everything already.
+    if (!stop_requested) end_component(status, held);
+    const std::uint32_t exit_code = runner.wait();
+    const std::string failure = runner.failure();
+    if (!failure.empty()) {
+      log.error(failure);
+    } else if (!stop_requested) {
+      log.log("Component ended with exit code " + std::to_string(exit_code));
+    }
+    log.debug("Service stopped");
+    return exit_after_component(stop_requested, exit_code);
+  } catch (...) {
+    // The component must not outlive the service that cannot watch it.
+    runner.finish();
+    end_component(status, held);
+    throw;
+  }
 }
 
 }  // namespace vmrsmgr
