@@ -35,7 +35,7 @@ namespace {
 
 using vmrsmgr::Runner;
 using vmrsmgr::platform::unique_handle;
-using vmrsmgr::platform::unique_schandle;
+using vmrsmgr::testing::unique_schandle;
 using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point start) {

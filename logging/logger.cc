@@ -5,12 +5,12 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <thread>
 #include <utility>
 
 #include <boost/filesystem/operations.hpp>
-#include <boost/thread/thread.hpp>
 
 #include "logging/log_line.h"
 
@@ -62,7 +62,7 @@ int Logger::start(std::string file_name, std::string directory, std::uint64_t ro
   written_ = error ? 0 : size;
   accepting_.store(true);
   try {
-    thread_ = std::make_unique<boost::thread>(boost::ref(*this));
+    thread_ = std::make_unique<std::thread>(std::ref(*this));
   } catch (...) {
     accepting_.store(false);
     file_.close();

@@ -1,10 +1,11 @@
 #pragma once
 
-// One owner per kind of Windows handle, each named after its close function,
-// so that every path out of an operation releases what it opened.
+// One owner per kind of Windows handle the service host and the platform
+// code hold, so that every path out of an operation releases what it opened.
+// What service control opens is owned through its SystemApi (system_api.h),
+// so that the tests' fake sees every close.
 
 #include <windows.h>
-#include <ntsecapi.h>
 
 #include <utility>
 
@@ -61,25 +62,6 @@ struct close_hfile {
   static void close(pointer h) noexcept { ::CloseHandle(h); }
 };
 
-struct close_service_handle {
-  using pointer = SC_HANDLE;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { ::CloseServiceHandle(h); }
-};
-
-struct lsa_close {
-  using pointer = LSA_HANDLE;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { ::LsaClose(h); }
-};
-
-template <typename T>
-struct lsa_free_memory {
-  using pointer = T*;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer p) noexcept { ::LsaFreeMemory(p); }
-};
-
 template <typename T>
 struct local_free {
   using pointer = T;
@@ -91,10 +73,6 @@ struct local_free {
 
 using unique_handle = unique_any<traits::close_handle>;
 using unique_hfile = unique_any<traits::close_hfile>;
-using unique_schandle = unique_any<traits::close_service_handle>;
-using unique_lsa_handle = unique_any<traits::lsa_close>;
-template <typename T>
-using unique_lsa_memory = unique_any<traits::lsa_free_memory<T>>;
 template <typename T>
 using unique_hlocal = unique_any<traits::local_free<T>>;
 

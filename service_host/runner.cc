@@ -4,12 +4,11 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <iostream>
 #include <system_error>
 #include <utility>
 #include <vector>
-
-#include <boost/thread/locks.hpp>
 
 #include "platform/handles.h"
 #include "platform/last_error.h"
@@ -93,13 +92,13 @@ Runner::~Runner() {
 }
 
 void Runner::start() {
-  thread_ = boost::thread(boost::ref(*this));
-  boost::unique_lock<boost::mutex> lock(mutex_);
+  thread_ = std::thread(std::ref(*this));
+  std::unique_lock<std::mutex> lock(mutex_);
   launched_changed_.wait(lock, [this] { return launched_; });
 }
 
 std::string Runner::take_output() {
-  const boost::lock_guard<boost::mutex> lock(mutex_);
+  const std::lock_guard<std::mutex> lock(mutex_);
   // Only chunks with bytes are queued, so that pending() falls to 0 once all
   // output is taken.
   if (!queue_.empty()) {
@@ -114,7 +113,7 @@ std::string Runner::take_output() {
 }
 
 std::size_t Runner::pending() {
-  const boost::lock_guard<boost::mutex> lock(mutex_);
+  const std::lock_guard<std::mutex> lock(mutex_);
   return queue_.size() + (current_.empty() ? 0 : 1);
 }
 
@@ -138,7 +137,7 @@ void Runner::operator()() {
   if (!failure.empty()) {
     exit_code_ = 1;
     std::cerr << failure << std::endl;
-    const boost::lock_guard<boost::mutex> lock(mutex_);
+    const std::lock_guard<std::mutex> lock(mutex_);
     failure_ = std::move(failure);
   }
   finish();
@@ -147,25 +146,25 @@ void Runner::operator()() {
 }
 
 std::string Runner::failure() {
-  const boost::lock_guard<boost::mutex> lock(mutex_);
+  const std::lock_guard<std::mutex> lock(mutex_);
   return failure_;
 }
 
 void Runner::mark_launched() {
-  const boost::lock_guard<boost::mutex> lock(mutex_);
+  const std::lock_guard<std::mutex> lock(mutex_);
   launched_ = true;
   launched_changed_.notify_all();
 }
 
 bool Runner::has_room() {
-  const boost::lock_guard<boost::mutex> lock(mutex_);
+  const std::lock_guard<std::mutex> lock(mutex_);
   return queue_.size() < kMaxChunks;
 }
 
 void Runner::append(const char* bytes, std::size_t size) {
   bool was_empty = false;
   {
-    const boost::lock_guard<boost::mutex> lock(mutex_);
+    const std::lock_guard<std::mutex> lock(mutex_);
     was_empty = queue_.empty() && current_.empty();
     while (size > 0) {
       const std::size_t part = std::min(size, kChunkSize - current_.size());

@@ -3,14 +3,13 @@
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <mutex>
 #include <string>
-
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
-#include <boost/thread/thread.hpp>
+#include <thread>
 
 #include "platform/handles.h"
 
@@ -40,7 +39,7 @@ class Runner {
   Runner& operator=(const Runner&) = delete;
 
   // Starts the thread and returns once the command was launched or failed to
-  // launch. Raises the thread library's error when no thread can be made.
+  // launch. Raises std::system_error when no thread can be made.
   void start();
   // After start: the command's process id, 0 when it was not launched; then
   // why not, with the system's error code (0 for a failure of another kind).
@@ -93,16 +92,16 @@ class Runner {
   std::uint32_t job_error_ = 0;
   std::uint32_t process_id_ = 0;
   std::uint32_t launch_error_ = 0;
-  boost::thread thread_;
+  std::thread thread_;
   platform::unique_handle output_ready_;
   platform::unique_handle wake_;  // the thread's: finish, a new end, room again
 
-  boost::mutex mutex_;  // guards everything up to the exit code
+  std::mutex mutex_;  // guards everything up to the exit code
   std::deque<std::string> queue_;
   std::string failure_;
   std::string current_;
   bool launched_ = false;
-  boost::condition_variable launched_changed_;
+  std::condition_variable launched_changed_;
 
   std::atomic<int> finished_{0};
   std::atomic<int> end_{kWithCommand};

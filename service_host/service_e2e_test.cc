@@ -194,7 +194,7 @@ TEST(ServiceRun, AWorkerWhoseLauncherEndedIsEndedToo) {
 // Sends the stop as soon as the service is in the state, through the
 // manager's own interface.
 void stop_when(DWORD state) {
-  const platform::unique_schandle service =
+  const testing::unique_schandle service =
       open_service("dariri", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
   ASSERT_TRUE(service);
   ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr));

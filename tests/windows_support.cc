@@ -12,7 +12,6 @@ namespace {
 
 using platform::unique_handle;
 using platform::unique_hfile;
-using platform::unique_schandle;
 
 // An inheritable file the child writes its output to, gone once closed. A
 // file rather than a pipe: nothing has to read while the child runs, however
