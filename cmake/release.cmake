@@ -9,8 +9,10 @@
 function(vmrsmgr_windows_text text destination)
   string(REGEX REPLACE "\r?\n" "\r\n" text "${text}")
   if(EXISTS ${destination})
-    file(READ ${destination} old)
-    if(old STREQUAL text)
+    # file(READ) drops the CR of each line end: compare the bytes.
+    file(READ ${destination} old HEX)
+    string(HEX "${text}" new)
+    if(old STREQUAL new)
       return()
     endif()
   endif()
