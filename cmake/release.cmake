@@ -1,6 +1,9 @@
 # The installation tree of a release, as `cmake --install` lays it out and
 # CPack packs it into vmrsmgr-<version>-win64.zip:
-#   bin\vmrsmgr.exe, bin\conf\vmrsmgr.conf, bin\log\, README.txt
+#   bin\vmrsmgr.exe, bin\conf\vmrsmgr.conf.example, bin\log\, README.txt
+# No bin\conf\vmrsmgr.conf: a release unpacked over an installation must keep
+# the administrator's settings. Without that file the defaults hold; the
+# example holds them too, for the administrator to copy.
 # The product's components are not in it: they go into the sibling folders of
 # bin (dariri, devidori, zavadedad, tavrin), as README.txt says.
 
@@ -24,7 +27,7 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/app/vmrsmgr.conf)
 
 file(READ ${CMAKE_SOURCE_DIR}/app/vmrsmgr.conf conf_text)
-vmrsmgr_windows_text("${conf_text}" ${release_dir}/vmrsmgr.conf)
+vmrsmgr_windows_text("${conf_text}" ${release_dir}/vmrsmgr.conf.example)
 
 # Administrators get the README up to its part for developers.
 file(READ ${CMAKE_SOURCE_DIR}/README.md readme_text)
@@ -36,7 +39,7 @@ string(SUBSTRING "${readme_text}" 0 ${developers_part} readme_text)
 vmrsmgr_windows_text("${readme_text}\n" ${release_dir}/README.txt)
 
 install(TARGETS vmrsmgr RUNTIME DESTINATION bin)
-install(FILES ${release_dir}/vmrsmgr.conf DESTINATION bin/conf)
+install(FILES ${release_dir}/vmrsmgr.conf.example DESTINATION bin/conf)
 # The service does not start without its log folder.
 install(DIRECTORY DESTINATION bin/log)
 install(FILES ${release_dir}/README.txt DESTINATION .)
