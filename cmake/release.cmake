@@ -23,20 +23,22 @@ function(vmrsmgr_windows_text text destination)
 endfunction()
 
 set(release_dir ${CMAKE_BINARY_DIR}/release-files)
+file(MAKE_DIRECTORY ${release_dir})
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/app/vmrsmgr.conf)
+             ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/cmake/readme_txt.py
+             ${CMAKE_SOURCE_DIR}/app/vmrsmgr.conf)
 
 file(READ ${CMAKE_SOURCE_DIR}/app/vmrsmgr.conf conf_text)
 vmrsmgr_windows_text("${conf_text}" ${release_dir}/vmrsmgr.conf.example)
 
-# Administrators get the README up to its part for developers.
-file(READ ${CMAKE_SOURCE_DIR}/README.md readme_text)
-string(FIND "${readme_text}" "\n## Development\n" developers_part)
-if(developers_part EQUAL -1)
-  message(FATAL_ERROR "README.md has no '## Development' heading to end the administrator's part")
+# Administrators get the README up to its part for developers, as plain text.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/readme_txt.py
+                        ${CMAKE_SOURCE_DIR}/README.md ${release_dir}/README.txt
+                RESULT_VARIABLE readme_failed ERROR_VARIABLE readme_error)
+if(readme_failed)
+  message(FATAL_ERROR "README.txt cannot be made: ${readme_error}")
 endif()
-string(SUBSTRING "${readme_text}" 0 ${developers_part} readme_text)
-vmrsmgr_windows_text("${readme_text}\n" ${release_dir}/README.txt)
 
 install(TARGETS vmrsmgr RUNTIME DESTINATION bin)
 install(FILES ${release_dir}/vmrsmgr.conf.example DESTINATION bin/conf)

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Smoke test of a release zip as an administrator would use it: unpacks it in
 # a fresh Wine prefix below a folder whose name holds blanks and letters
-# outside code page 1252, puts the test component in place of the four
-# components, and takes each component's service from installation to
-# uninstall with the release's vmrsmgr.exe.
+# outside code page 1252, checks its text files for Notepad, puts the test
+# component in place of the four components, and takes each component's
+# service from installation to uninstall with the release's vmrsmgr.exe.
 # Unpacks the zip again over the installation, as an upgrade, and checks that
 # the administrator's configuration file survives it. Reads the exe's version
 # resource and manifest back and checks that it imports system DLLs only.
@@ -69,6 +69,19 @@ fi
 # Unpacked over an installation, the zip must not replace its settings.
 check "the zip holds no bin\\conf\\vmrsmgr.conf, which would replace an installation's" \
   [ ! -e "$root_unix/bin/conf/vmrsmgr.conf" ]
+
+# Text files for Notepad: Windows line ends, and README.txt no wider than 100.
+for text in README.txt bin/conf/vmrsmgr.conf.example; do
+  if grep -qv $'\r$' "$root_unix/$text"; then
+    fail "$text: every line ends with CR LF" "$(grep -nv $'\r$' "$root_unix/$text" | head -3)"
+  else
+    ok "$text: every line ends with CR LF"
+  fi
+done
+wide=$(awk '{ sub(/\r$/, "") } length > 100 { print NR ": " length " characters" }' "$root_unix/README.txt")
+if [ -z "$wide" ]; then ok "README.txt: no line over 100 characters"; else
+  fail "README.txt: no line over 100 characters" "$wide"
+fi
 
 for c in dariri/dariri.exe devidori/devidori.exe zavadedad/zavadedad.exe tavrin/reduze.exe; do
   mkdir -p "$root_unix/$(dirname $c)"
