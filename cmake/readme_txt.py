@@ -19,15 +19,19 @@ ITEM = re.compile(r"(-|\d+\.) ")  # a list item's first line
 
 
 def inline(text):
-    """Markdown inline marks to plain text: code spans keep their content
-    (quoted when it is only marks, like ";"), links become "text (address)",
-    escapes lose their backslash."""
+    """Markdown inline marks to plain text. A code span keeps its content, in
+    double quotes where the text around could swallow it: a span of blanks and
+    words ("debug = 5 ; all") or of marks only (";"), but not one holding
+    quotes of its own or making up the whole text. Links become
+    "text (address)", escapes lose their backslash."""
     parts = re.split(r"(`[^`]*`)", text)
     out = []
     for part in parts:
         if part.startswith("`") and part.endswith("`") and len(part) >= 2:
             code = part[1:-1]
-            out.append(code if re.search(r"[A-Za-z0-9]", code) else f'"{code}"')
+            quote = part != text and '"' not in code and (
+                " " in code or not re.search(r"[A-Za-z0-9]", code))
+            out.append(f'"{code}"' if quote else code)
         else:
             part = re.sub(r"\[([^\]]*)\]\(([^)]*)\)", r"\1 (\2)", part)
             out.append(re.sub(r"\\([<>|`*_])", r"\1", part))
