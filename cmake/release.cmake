@@ -1,6 +1,9 @@
 # The installation tree of a release, as `cmake --install` lays it out and
 # CPack packs it into vmrsmgr-<version>-win64.zip:
-#   bin\vmrsmgr.exe, bin\conf\vmrsmgr.conf, bin\log\, README.txt
+#   bin\vmrsmgr.exe, bin\conf\vmrsmgr.conf.example, bin\log\, README.txt
+# No bin\conf\vmrsmgr.conf: a release unpacked over an installation must keep
+# the administrator's settings. Without that file the defaults hold; the
+# example holds them too, for the administrator to copy.
 # The product's components are not in it: they go into the sibling folders of
 # bin (dariri, devidori, zavadedad, tavrin), as README.txt says.
 
@@ -9,8 +12,10 @@
 function(vmrsmgr_windows_text text destination)
   string(REGEX REPLACE "\r?\n" "\r\n" text "${text}")
   if(EXISTS ${destination})
-    file(READ ${destination} old)
-    if(old STREQUAL text)
+    # file(READ) drops the CR of each line end: compare the bytes.
+    file(READ ${destination} old HEX)
+    string(HEX "${text}" new)
+    if(old STREQUAL new)
       return()
     endif()
   endif()
@@ -18,23 +23,25 @@ function(vmrsmgr_windows_text text destination)
 endfunction()
 
 set(release_dir ${CMAKE_BINARY_DIR}/release-files)
+file(MAKE_DIRECTORY ${release_dir})
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/app/vmrsmgr.conf)
+             ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/cmake/readme_txt.py
+             ${CMAKE_SOURCE_DIR}/app/vmrsmgr.conf)
 
 file(READ ${CMAKE_SOURCE_DIR}/app/vmrsmgr.conf conf_text)
-vmrsmgr_windows_text("${conf_text}" ${release_dir}/vmrsmgr.conf)
+vmrsmgr_windows_text("${conf_text}" ${release_dir}/vmrsmgr.conf.example)
 
-# Administrators get the README up to its part for developers.
-file(READ ${CMAKE_SOURCE_DIR}/README.md readme_text)
-string(FIND "${readme_text}" "\n## Development\n" developers_part)
-if(developers_part EQUAL -1)
-  message(FATAL_ERROR "README.md has no '## Development' heading to end the administrator's part")
+# Administrators get the README up to its part for developers, as plain text.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/readme_txt.py
+                        ${CMAKE_SOURCE_DIR}/README.md ${release_dir}/README.txt
+                RESULT_VARIABLE readme_failed ERROR_VARIABLE readme_error)
+if(readme_failed)
+  message(FATAL_ERROR "README.txt cannot be made: ${readme_error}")
 endif()
-string(SUBSTRING "${readme_text}" 0 ${developers_part} readme_text)
-vmrsmgr_windows_text("${readme_text}\n" ${release_dir}/README.txt)
 
 install(TARGETS vmrsmgr RUNTIME DESTINATION bin)
-install(FILES ${release_dir}/vmrsmgr.conf DESTINATION bin/conf)
+install(FILES ${release_dir}/vmrsmgr.conf.example DESTINATION bin/conf)
 # The service does not start without its log folder.
 install(DIRECTORY DESTINATION bin/log)
 install(FILES ${release_dir}/README.txt DESTINATION .)

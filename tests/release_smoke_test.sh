@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Smoke test of a release zip as an administrator would use it: unpacks it in
 # a fresh Wine prefix below a folder whose name holds blanks and letters
-# outside code page 1252, puts the test component in place of the four
-# components, and takes each component's service from installation to
-# uninstall with the release's vmrsmgr.exe. Reads the exe's version resource
-# and manifest back and checks that it imports system DLLs only.
+# outside code page 1252, checks its text files for Notepad, puts the test
+# component in place of the four components, and takes each component's
+# service from installation to uninstall with the release's vmrsmgr.exe.
+# Unpacks the zip again over the installation, as an upgrade, and checks that
+# the administrator's configuration file survives it. Reads the exe's version
+# resource and manifest back and checks that it imports system DLLs only.
 # Prints a line per check; ends non-zero on any failure.
 #   release_smoke_test.sh ZIP TEST_COMPONENT_EXE WORK_FOLDER
 set -u
@@ -59,11 +61,27 @@ exe="$root\\bin\\vmrsmgr.exe"
 mkdir -p "$root_unix"
 (cd "$root_unix" && cmake -E tar xf "$zip")
 listing=$(cd "$root_unix" && find . -mindepth 1 | sort | tr '\n' ' ')
-want='./README.txt ./bin ./bin/conf ./bin/conf/vmrsmgr.conf ./bin/log ./bin/vmrsmgr.exe '
+want='./README.txt ./bin ./bin/conf ./bin/conf/vmrsmgr.conf.example ./bin/log ./bin/vmrsmgr.exe '
 if [ "$listing" = "$want" ]; then ok "the zip holds the installation tree"; else
   fail "the zip holds the installation tree" "got:  $listing" "want: $want"
 fi
 [ -f "$root_unix/bin/vmrsmgr.exe" ] || { echo "FAIL no bin/vmrsmgr.exe: nothing more to test"; exit 1; }
+# Unpacked over an installation, the zip must not replace its settings.
+check "the zip holds no bin\\conf\\vmrsmgr.conf, which would replace an installation's" \
+  [ ! -e "$root_unix/bin/conf/vmrsmgr.conf" ]
+
+# Text files for Notepad: Windows line ends, and README.txt no wider than 100.
+for text in README.txt bin/conf/vmrsmgr.conf.example; do
+  if grep -qv $'\r$' "$root_unix/$text"; then
+    fail "$text: every line ends with CR LF" "$(grep -nv $'\r$' "$root_unix/$text" | head -3)"
+  else
+    ok "$text: every line ends with CR LF"
+  fi
+done
+wide=$(awk '{ sub(/\r$/, "") } length > 100 { print NR ": " length " characters" }' "$root_unix/README.txt")
+if [ -z "$wide" ]; then ok "README.txt: no line over 100 characters"; else
+  fail "README.txt: no line over 100 characters" "$wide"
+fi
 
 for c in dariri/dariri.exe devidori/devidori.exe zavadedad/zavadedad.exe tavrin/reduze.exe; do
   mkdir -p "$root_unix/$(dirname $c)"
@@ -131,10 +149,21 @@ service_cycle devidori devidori " -i -d start" --install devidori
 service_cycle zavadedad zavadedad " -i -d start" --install zavadedad
 service_cycle reduze-SMOKE tavrin " -D start -d SMOKE" --install reduze --zpc SMOKE
 
-# Narrow text is UTF-8 by the manifest: a configuration file saved as UTF-8
-# may name a log folder in any letters.
+# The administrator's configuration, made from the example: narrow text is
+# UTF-8 by the manifest, so a file saved as UTF-8 may name a log folder in any
+# letters. Then an upgrade: the zip unpacked over the installation again
+# keeps the file, and the service still follows it.
+conf=$root_unix/bin/conf/vmrsmgr.conf
 mkdir -p "$root_unix/bin/журнал"
-printf '[general]\r\nlogdir = журнал\r\n' >"$root_unix/bin/conf/vmrsmgr.conf"
+sed 's/^logdir = log\r$/logdir = журнал\r/' "$conf.example" >"$conf"
+cp "$conf" "$work/vmrsmgr.conf.before"
+(cd "$root_unix" && cmake -E tar xf "$zip")
+if cmp -s "$conf" "$work/vmrsmgr.conf.before"; then
+  ok "upgrade: the zip unpacked over the installation keeps bin\\conf\\vmrsmgr.conf"
+else
+  fail "upgrade: the zip unpacked over the installation keeps bin\\conf\\vmrsmgr.conf" \
+    "$(diff "$work/vmrsmgr.conf.before" "$conf" | head -5)"
+fi
 tool "UTF-8 configuration: install" 0 "Service has been installed" \
   --install dariri --account "" --password ""
 tool "UTF-8 configuration: start" 0 "*" --start dariri

@@ -29,8 +29,8 @@ build_windows() {
 
 # The installation tree of the Windows build, laid out by its install rules
 # as in the release zip, with the test component as each of the four
-# components. Its logs and an edited configuration file stay (until the
-# build's own configuration file changes).
+# components. Its logs and its configuration file stay: the install rules
+# bring only the example, bin/conf/vmrsmgr.conf.example.
 stage_installation() {
   local root=$staged_installation
   # A program that changed is removed first, never overwritten: a service
