@@ -32,19 +32,24 @@ file(READ ${CMAKE_SOURCE_DIR}/app/vmrsmgr.conf conf_text)
 vmrsmgr_windows_text("${conf_text}" ${release_dir}/vmrsmgr.conf.example)
 
 # Administrators get the README up to its part for developers, as plain text.
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
-execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/readme_txt.py
-                        ${CMAKE_SOURCE_DIR}/README.md ${release_dir}/README.txt
-                RESULT_VARIABLE readme_failed ERROR_VARIABLE readme_error)
-if(readme_failed)
-  message(FATAL_ERROR "README.txt cannot be made: ${readme_error}")
+# The program itself builds without Python; only the README needs it.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+  execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/readme_txt.py
+                          ${CMAKE_SOURCE_DIR}/README.md ${release_dir}/README.txt
+                  RESULT_VARIABLE readme_failed ERROR_VARIABLE readme_error)
+  if(readme_failed)
+    message(FATAL_ERROR "README.txt cannot be made: ${readme_error}")
+  endif()
+  install(FILES ${release_dir}/README.txt DESTINATION .)
+else()
+  message(WARNING "No Python 3: the installation gets no README.txt")
 endif()
 
 install(TARGETS vmrsmgr RUNTIME DESTINATION bin)
 install(FILES ${release_dir}/vmrsmgr.conf.example DESTINATION bin/conf)
 # The service does not start without its log folder.
 install(DIRECTORY DESTINATION bin/log)
-install(FILES ${release_dir}/README.txt DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
