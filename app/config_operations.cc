@@ -14,9 +14,8 @@ int Config::uninstall_service() {
   return vmrsmgr::uninstall_service(service_name(tree_), real_system_api());
 }
 int Config::start_service() {
-  // A start that fails names the service's log file, if it has one.
-  const std::string log_file = service_log_file();
-  return vmrsmgr::start_service(service_name(tree_), log_file, real_system_api());
+  // A start that fails names what is at fault, as the service finds it.
+  return vmrsmgr::start_service(service_name(tree_), service_files(), real_system_api());
 }
 int Config::stop_service() { return vmrsmgr::stop_service(service_name(tree_), real_system_api()); }
 int Config::service_status() {

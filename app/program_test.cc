@@ -43,7 +43,9 @@ TEST_F(RunProgram, AFolderThatCannotBeEnteredEndsWithAnError) {
   const CapturedOutput out;
   EXPECT_EQ(run_program(2, argv, L"Z:\\no\\such\\folder\\vmrsmgr.exe"), 1);
   EXPECT_EQ(out.out(), "");  // nothing ran
-  EXPECT_EQ(out.err().rfind("Error: ", 0), 0u) << out.err();
+  EXPECT_EQ(out.err().rfind("Error: cannot enter the program's folder Z:\\no\\such\\folder: ", 0),
+            0u)
+      << out.err();
   EXPECT_EQ(fs::current_path(), saved_);
 }
 

@@ -5,6 +5,9 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 
+#include "platform/last_error.h"
+#include "platform/text.h"
+
 namespace vmrsmgr::platform {
 namespace {
 
@@ -36,7 +39,15 @@ std::wstring executable_path(const ModuleFileName& module_file_name) {
 
 std::string enter_folder_of(const std::wstring& program_path) {
   namespace fs = boost::filesystem;
-  if (!program_path.empty()) fs::current_path(fs::path(program_path).parent_path());
+  if (!program_path.empty()) {
+    const fs::path folder = fs::path(program_path).parent_path();
+    boost::system::error_code error;
+    fs::current_path(folder, error);
+    if (error) {
+      throw windows_error(static_cast<std::uint32_t>(error.value()),
+                          "cannot enter the program's folder " + to_narrow(folder.wstring()));
+    }
+  }
   return fs::current_path().string();
 }
 

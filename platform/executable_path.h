@@ -17,8 +17,9 @@ std::wstring executable_path(const ModuleFileName& module_file_name);
 
 // Makes the folder of the program at program_path the current folder (the
 // path is wide, so any letter survives; an empty one changes nothing), and
-// gives the current folder in the program's narrow text. Raises the file
-// system's error when the folder cannot be entered.
+// gives the current folder in the program's narrow text. Raises a
+// std::system_error with the system's code, naming the folder, when it
+// cannot be entered.
 std::string enter_folder_of(const std::wstring& program_path);
 
 }  // namespace vmrsmgr::platform

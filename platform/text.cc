@@ -5,6 +5,8 @@
 #include <climits>
 #include <stdexcept>
 
+#include <boost/filesystem/path.hpp>
+
 namespace vmrsmgr::platform {
 namespace {
 
@@ -31,6 +33,11 @@ std::string to_narrow(const std::wstring& wide) {
   std::string narrow(static_cast<std::size_t>(out), '\0');
   ::WideCharToMultiByte(CP_ACP, 0, wide.data(), in, narrow.data(), out, nullptr, nullptr);
   return narrow;
+}
+
+std::string readable_path(std::string path) {
+  while (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  return boost::filesystem::path(path).lexically_normal().string();
 }
 
 }  // namespace vmrsmgr::platform

@@ -9,4 +9,7 @@ namespace vmrsmgr::platform {
 std::wstring to_wide(const std::string& narrow);
 std::string to_narrow(const std::wstring& wide);
 
+// A path as an administrator would type it: "bin\..\dariri\" as "dariri".
+std::string readable_path(std::string path);
+
 }  // namespace vmrsmgr::platform

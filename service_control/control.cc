@@ -39,17 +39,19 @@ int report_not_opened() {
 
 // What a stop request's answer means for the operation that sent it.
 enum class StopAnswer {
-  kWait,        // the service is stopping: wait for it
-  kNotRunning,  // nothing to stop
-  kFailed,      // the service was not stopped
+  kWait,          // the service is stopping: wait for it
+  kWaitForStart,  // Windows refuses a stop while the service starts
+  kNotRunning,    // nothing to stop
+  kFailed,        // the service was not stopped
 };
 
 StopAnswer classify_stop(bool accepted, DWORD error, DWORD state) {
   if (accepted) return StopAnswer::kWait;
   if (error == ERROR_SERVICE_NOT_ACTIVE) return StopAnswer::kNotRunning;
-  // Already stopping on another request: the stop is under way.
-  if (error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL && state == SERVICE_STOP_PENDING) {
-    return StopAnswer::kWait;
+  if (error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL) {
+    // Already stopping on another request: the stop is under way.
+    if (state == SERVICE_STOP_PENDING) return StopAnswer::kWait;
+    if (state == SERVICE_START_PENDING) return StopAnswer::kWaitForStart;
   }
   return StopAnswer::kFailed;
 }
@@ -62,29 +64,54 @@ struct StopTexts {
   DWORD interval;
 };
 
-// Sends the stop control and waits for the service to stop. 0 when it has
-// stopped or was not running; 1, with the report written, otherwise.
+// The report of a wait that ended in another state than the one hoped for.
+int report_wait_failure(const WaitResult& waited, const char* failed) {
+  if (waited.error != ERROR_SUCCESS) return report_failure(std::cout, failed, waited.error);
+  // Left the pending state for another: no error code would say which.
+  std::cout << failed << std::endl
+            << describe_unexpected_state(waited.status.dwCurrentState) << std::endl;
+  return 1;
+}
+
+// Sends the stop control and waits for the service to stop; a service that
+// is starting is let finish its start first, with the same patience. 0 when
+// it has stopped or was not running; 1, with the report written, otherwise.
 int stop_and_wait(SystemApi& api, SC_HANDLE service, const StopTexts& texts) {
   SERVICE_STATUS status{};
-  const bool accepted = api.control_service(service, SERVICE_CONTROL_STOP, &status) != FALSE;
-  const DWORD error = accepted ? ERROR_SUCCESS : last_error();
-  switch (classify_stop(accepted, error, status.dwCurrentState)) {
+  bool accepted = api.control_service(service, SERVICE_CONTROL_STOP, &status) != FALSE;
+  DWORD error = accepted ? ERROR_SUCCESS : last_error();
+  StopAnswer answer = classify_stop(accepted, error, status.dwCurrentState);
+  if (answer == StopAnswer::kWaitForStart) {
+    std::cout << texts.progress;
+    const WaitResult started =
+        wait_while_pending(api, service, status, SERVICE_START_PENDING, texts.interval);
+    if (started.status.dwCurrentState == SERVICE_STOPPED) {
+      std::cout << std::endl << texts.done << std::endl;
+      return 0;
+    }
+    if (started.status.dwCurrentState == SERVICE_START_PENDING || started.error != ERROR_SUCCESS) {
+      return report_wait_failure(started, texts.failed);
+    }
+    accepted = api.control_service(service, SERVICE_CONTROL_STOP, &status) != FALSE;
+    error = accepted ? ERROR_SUCCESS : last_error();
+    answer = classify_stop(accepted, error, status.dwCurrentState);
+    if (answer == StopAnswer::kNotRunning) answer = StopAnswer::kWait;  // stopped meanwhile
+  } else if (answer == StopAnswer::kWait) {
+    std::cout << texts.progress;
+  }
+  switch (answer) {
     case StopAnswer::kNotRunning:
       return 0;
     case StopAnswer::kFailed:
+    case StopAnswer::kWaitForStart:
       return report_failure(std::cout, texts.failed, error);
     case StopAnswer::kWait:
       break;
   }
-  std::cout << texts.progress;
   const WaitResult waited =
       wait_while_pending(api, service, status, SERVICE_STOP_PENDING, texts.interval);
   if (waited.status.dwCurrentState != SERVICE_STOPPED) {
-    if (waited.error != ERROR_SUCCESS) return report_failure(std::cout, texts.failed, waited.error);
-    // Left stopping for another state: no error code would say which.
-    std::cout << texts.failed << std::endl
-              << describe_unexpected_state(waited.status.dwCurrentState) << std::endl;
-    return 1;
+    return report_wait_failure(waited, texts.failed);
   }
   std::cout << std::endl << texts.done << std::endl;
   return 0;
@@ -96,9 +123,10 @@ constexpr int kExitPolls = 20;
 constexpr DWORD kExitPollInterval = 100;
 
 // Why a service that did not start ended: once it has stopped, its exit code
-// as the last-error report (with the service's own code for 1066) and the
-// log file it may have written.
-void report_exit(SystemApi& api, SC_HANDLE service, SERVICE_STATUS status, const std::string& log) {
+// as the last-error report (with the service's own code for 1066), what it
+// found at fault, and the log file it may have written.
+void report_exit(SystemApi& api, SC_HANDLE service, SERVICE_STATUS status,
+                 const ServiceFiles& files) {
   for (int poll = 0; poll < kExitPolls && status.dwCurrentState != SERVICE_STOPPED; ++poll) {
     api.sleep(kExitPollInterval);
     if (!api.query_service_status(service, &status)) return;
@@ -108,13 +136,43 @@ void report_exit(SystemApi& api, SC_HANDLE service, SERVICE_STATUS status, const
   if (status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR) {
     std::cout << "Service-specific exit code: " << status.dwServiceSpecificExitCode << std::endl;
   }
+  const std::string cause = cause_of_exit(status.dwWin32ExitCode, files);
+  if (!cause.empty()) std::cout << cause << std::endl;
   boost::system::error_code unknown;
-  if (!log.empty() && boost::filesystem::exists(log, unknown)) {
-    std::cout << "Log file: " << log << std::endl;
+  if (!files.log_file.empty() && boost::filesystem::exists(files.log_file, unknown)) {
+    std::cout << "Log file: " << files.log_file << std::endl;
   }
 }
 
 }  // namespace
+
+std::string cause_of_exit(std::uint32_t exit_code, const ServiceFiles& files) {
+  namespace fs = boost::filesystem;
+  boost::system::error_code unknown;
+  const auto folder_missing = [&unknown](const std::string& path) {
+    return !path.empty() && !fs::is_directory(path, unknown);
+  };
+  switch (exit_code) {
+    case ERROR_BAD_CONFIGURATION:
+      if (files.config_problem.empty()) return {};
+      return "Error in Config::read_config: " + files.config_problem;
+    case ERROR_PATH_NOT_FOUND:
+      if (folder_missing(files.log_folder)) {
+        return "Log folder not found: " + platform::readable_path(files.log_folder);
+      }
+      if (folder_missing(files.command.folder)) {
+        return "Component folder not found: " + platform::readable_path(files.command.folder);
+      }
+      return {};
+    case ERROR_FILE_NOT_FOUND:
+      if (!files.command.program.empty() && !fs::is_regular_file(files.command.program, unknown)) {
+        return "Component program not found: " + platform::readable_path(files.command.program);
+      }
+      return {};
+    default:
+      return {};
+  }
+}
 
 std::string describe_unexpected_state(DWORD state) {
   switch (state) {
@@ -186,7 +244,7 @@ int uninstall_service(const std::string& service_name, SystemApi& api) {
   return 0;
 }
 
-int start_service(const std::string& service_name, const std::string& log_file, SystemApi& api) {
+int start_service(const std::string& service_name, const ServiceFiles& files, SystemApi& api) {
   const ServiceHandle manager(api.open_sc_manager(SC_MANAGER_CONNECT), {&api});
   if (!manager)
     return report_failure(std::cout, "Cannot connect to Service manager ", last_error());
@@ -199,7 +257,7 @@ int start_service(const std::string& service_name, const std::string& log_file, 
     report_failure(std::cout, "Service Starting error", error);
     // Wine's answer when the service stopped before its first report.
     if (error == ERROR_SERVICE_REQUEST_TIMEOUT) {
-      report_exit(api, service.get(), SERVICE_STATUS{}, log_file);
+      report_exit(api, service.get(), SERVICE_STATUS{}, files);
     }
     return 1;
   }
@@ -210,7 +268,7 @@ int start_service(const std::string& service_name, const std::string& log_file, 
   std::cout << std::endl;
   if (waited.status.dwCurrentState != SERVICE_RUNNING) {
     std::cout << "Service Starting error" << std::endl;
-    report_exit(api, service.get(), waited.status, log_file);
+    report_exit(api, service.get(), waited.status, files);
     return 1;
   }
   std::cout << "Start Complete" << std::endl;

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include <boost/filesystem/operations.hpp>
 #include <gtest/gtest.h>
 
 #include "service_control/service_operations.h"
@@ -13,13 +14,14 @@
 namespace vmrsmgr {
 namespace {
 
+namespace fs = boost::filesystem;
 using testing::error_report;
 using testing::FakeSystemApi;
 using Operation = int (*)(const std::string& service_name, SystemApi&);
 
-// A start whose service has no log file.
+// A start whose service's files are not known.
 int start_without_log(const std::string& service_name, SystemApi& api) {
-  return start_service(service_name, "", api);
+  return start_service(service_name, ServiceFiles{}, api);
 }
 
 SERVICE_STATUS state(DWORD current, DWORD checkpoint = 0, DWORD wait_hint = 0) {
@@ -134,8 +136,16 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
       {"stop not running", stop_service, not_active, stopped, {}, "", 0, false},
       {"stop already stopping", stop_service, cannot_accept, stopping, {stopped},
        "Stopping Dariri service\nStop Complete\n", 0, false},
-      {"stop while starting", stop_service, cannot_accept, state(SERVICE_START_PENDING), {},
-       "Service stoping error\n" + error_report(ERROR_SERVICE_CANNOT_ACCEPT_CTRL), 1, false},
+      // Windows refuses the stop while the service starts: the start ends first.
+      {"stop while starting", stop_service, none, stopping,
+       {state(SERVICE_START_PENDING, 1), state(SERVICE_START_PENDING, 2), running,
+        state(SERVICE_STOP_PENDING, 2), stopped},
+       "Stopping Dariri service...\nStop Complete\n", 0, false},
+      {"stop while a start fails", stop_service, none, stopping,
+       {state(SERVICE_START_PENDING, 1), stopped}, "Stopping Dariri service.\nStop Complete\n", 0,
+       false},
+      {"stop while stuck starting", stop_service, none, stopping, {state(SERVICE_START_PENDING, 1)},
+       "Stopping Dariri service" + dots(299) + "Service stoping error\n" + timeout, 1, false},
       {"stop refused", stop_service, stop_denied, running, {},
        "Service stoping error\n" + error_report(ERROR_ACCESS_DENIED), 1, false},
       {"stop query failed", stop_service, {{"QueryServiceStatus", ERROR_INVALID_HANDLE}}, stopping,
@@ -153,6 +163,9 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
       {"uninstall running", uninstall_service, none, stopping,
        {state(SERVICE_STOP_PENDING, 2), stopped},
        "Stopping Service.\nService Stoped\nDariri service uninstalled successfully.\n", 0, true},
+      {"uninstall while starting", uninstall_service, none, stopping,
+       {state(SERVICE_START_PENDING, 1), running, state(SERVICE_STOP_PENDING, 2), stopped},
+       "Stopping Service..\nService Stoped\nDariri service uninstalled successfully.\n", 0, true},
       {"uninstall stop refused", uninstall_service, stop_denied, running, {},
        "Service Stoping error\n" + error_report(ERROR_ACCESS_DENIED), 1, false},
       {"uninstall stuck", uninstall_service, none, stopping, {stopping},
@@ -179,18 +192,56 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
   }
 }
 
-TEST(ServiceControl, FailedStartNamesTheLogFileIfThereIsOne) {
+// The installation: bin with its log folder and log, dariri with its program.
+TEST(ServiceControl, FailedStartNamesWhatIsAtFault) {
   const testing::TempFolder dir;
-  dir.write("devidori.vmrsmgr.log", "");
-  const std::string report = "Starting Dariri service\nService Starting error\n" +
-                             error_report(ERROR_SERVICE_SPECIFIC_ERROR) +
-                             "Service-specific exit code: 3\n";
-  for (const std::string& log : {dir.text() + "\\devidori.vmrsmgr.log", dir.text() + "\\none"}) {
+  const std::string root = dir.text() + "\\";
+  for (const char* folder : {"bin", "bin\\log", "dariri"}) fs::create_directories(root + folder);
+  dir.write("bin\\log\\devidori.vmrsmgr.log", "");
+  dir.write("dariri\\dariri.exe", "");
+  const ServiceFiles found{"",
+                           root + "bin\\log",
+                           root + "bin\\log\\devidori.vmrsmgr.log",
+                           {root + "bin\\..\\dariri\\", root + "bin\\..\\dariri\\dariri.exe", ""}};
+  const std::string bad_file =
+      "conf\\vmrsmgr.conf: general.debug = -1 is not a whole number from 0 to 2147483647";
+  const auto with = [&found](auto change) {
+    ServiceFiles files = found;
+    change(files);
+    return files;
+  };
+  const std::string log = "Log file: " + found.log_file + "\n";
+  const struct {
+    const char* name;
+    SERVICE_STATUS ended;
+    ServiceFiles files;
+    std::string cause;
+  } cases[] = {
+      {"the component ended", ended(ERROR_SERVICE_SPECIFIC_ERROR, 3), found,
+       "Service-specific exit code: 3\n" + log},
+      {"a bad configuration", ended(ERROR_BAD_CONFIGURATION),
+       with([&](ServiceFiles& f) { f.config_problem = bad_file; }),
+       "Error in Config::read_config: " + bad_file + "\n" + log},
+      {"no log folder", ended(ERROR_PATH_NOT_FOUND),
+       with([&](ServiceFiles& f) { f.log_folder = root + "bin\\logs"; }),
+       "Log folder not found: " + root + "bin\\logs\n" + log},
+      {"no component folder", ended(ERROR_PATH_NOT_FOUND),
+       with([&](ServiceFiles& f) { f.command.folder = root + "bin\\..\\zavadedad\\"; }),
+       "Component folder not found: " + root + "zavadedad\n" + log},
+      {"no program", ended(ERROR_FILE_NOT_FOUND),
+       with([&](ServiceFiles& f) { f.command.program = root + "dariri\\none.exe"; }),
+       "Component program not found: " + root + "dariri\\none.exe\n" + log},
+      {"all there, no log yet", ended(ERROR_PATH_NOT_FOUND),
+       with([&](ServiceFiles& f) { f.log_file = root + "bin\\log\\none"; }), ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeSystemApi api;
-    api.states = {ended(ERROR_SERVICE_SPECIFIC_ERROR, 3)};
+    api.states = {c.ended};
     const CapturedOutput captured;
-    EXPECT_EQ(start_service("devidori", log, api), 1);
-    EXPECT_EQ(captured.out(), report + (log.back() == 'g' ? "Log file: " + log + "\n" : ""));
+    EXPECT_EQ(start_service("devidori", c.files, api), 1);
+    EXPECT_EQ(captured.out(), "Starting Dariri service\nService Starting error\n" +
+                                  error_report(c.ended.dwWin32ExitCode) + c.cause);
   }
 }
 

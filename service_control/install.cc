@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include "logging/log_settings.h"
 #include "platform/executable_path.h"
 #include "platform/last_error.h"
 #include "platform/text.h"
@@ -102,7 +103,16 @@ class CreatedService {
   bool kept_ = false;
 };
 
+// A file name has at most 255 characters; a rotation number, at most 10
+// digits, follows the log's name.
+constexpr std::size_t kLongestFileName = 255;
+constexpr std::size_t kRotationDigits = 10;
+
 }  // namespace
+
+std::size_t longest_service_name() {
+  return kLongestFileName - kRotationDigits - log_file_name("").size();
+}
 
 std::wstring service_command_line(const std::wstring& executable, const std::string& service_name) {
   return L"\"" + executable + L"\" -s " + platform::to_wide(service_name);
@@ -129,6 +139,13 @@ int install_service(const ServiceDefinition& definition, SystemApi& api) {
   const std::wstring wide_account = platform::to_wide(account);
   const std::wstring wide_password = platform::to_wide(password);
   const std::wstring display_name = platform::to_wide(definition.display_name);
+
+  // Such a service would install, and then never start for want of a log.
+  if (definition.name.size() > longest_service_name()) {
+    std::cerr << "Error: the service name is longer than " << longest_service_name()
+              << " characters, too long for the names of its log files" << std::endl;
+    return 1;
+  }
 
   // Local System has no password to check. A logon refused only for the
   // missing "log on as a service" right (1385) has accepted the name and

@@ -95,6 +95,26 @@ TEST(InstallService, AccountGetsAccessListAndLogonRight) {
   EXPECT_TRUE(api.right_for_looked_up_sid);
 }
 
+TEST(InstallService, RefusesANameTooLongForItsLogFiles) {
+  EXPECT_EQ(longest_service_name(), 233u);
+  const std::string longest(233, 'x');
+  for (const std::string& name : {"reduze-" + std::string(100, 'P'), longest, longest + "x",
+                                  "reduze-" + std::string(240, 'P')}) {
+    SCOPED_TRACE(name.size());
+    FakeSystemApi api;
+    ServiceDefinition definition = definition_for("CORP\\alice", "secret");
+    definition.name = name;
+    const Installed result = install(api, definition);
+    const bool fits = name.size() <= 233;
+    EXPECT_EQ(result.code, fits ? 0 : 1);
+    EXPECT_EQ(result.err, fits ? ""
+                               : "Error: the service name is longer than 233 characters, "
+                                 "too long for the names of its log files\n");
+    EXPECT_EQ(api.called("LogonUserW"), fits);
+    EXPECT_EQ(api.called("CreateServiceW"), fits);
+  }
+}
+
 TEST(InstallService, EachFailureHasItsMessageStreamAndResult) {
   const std::string installed = "Service has been installed\n";
   const std::string secured = installed + "Security Information has been updated\n";

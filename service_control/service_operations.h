@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <ntsecapi.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -15,10 +16,14 @@ namespace vmrsmgr {
 // The service operations behind Config's; each returns its result code.
 int install_service(const ServiceDefinition& service, SystemApi& api);
 int uninstall_service(const std::string& service_name, SystemApi& api);
-// log_file: where the service logs, named when it did not start.
-int start_service(const std::string& service_name, const std::string& log_file, SystemApi& api);
+// files: what the service finds when it starts, for the report when it did not.
+int start_service(const std::string& service_name, const ServiceFiles& files, SystemApi& api);
 int stop_service(const std::string& service_name, SystemApi& api);
 int service_status(const std::string& service_name, SystemApi& api);
+
+// The longest service name whose log files, numbered ones included, have
+// names Windows takes (255 characters).
+std::size_t longest_service_name();
 
 // The SID of an account name, as the one-element array the system allocated.
 // When the name cannot be translated it prints the report and holds nothing.
@@ -34,6 +39,11 @@ struct StateReport {
   std::string message;
 };
 StateReport describe_state(DWORD state);
+
+// What a service that stopped with this exit code as it started found at
+// fault, as one line naming the setting, folder or file; empty when the
+// files do not tell.
+std::string cause_of_exit(std::uint32_t exit_code, const ServiceFiles& files);
 
 // What a stop that ended in another state than stopped found instead, such
 // as "the service is running again".

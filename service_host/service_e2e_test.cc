@@ -320,25 +320,32 @@ TEST(ServiceRun, TheConfigurationFileSetsFolderLevelAndRotation) {
 }
 
 TEST(ServiceRun, AStartThatCannotGoOnStopsWithItsCause) {
+  const std::string bad_file = "Error in Config::read_config: conf\\vmrsmgr.conf";
   const struct {
     const char* name;
     const char* config;     // of bin\\conf\\vmrsmgr.conf; none when null
     const char* component;  // what stands in dariri\\ (a folder or a program)
     DWORD exit_code;
+    std::string cause;     // what --start prints after the exit code
     const char* log_line;  // in bin\\log\\dariri.vmrsmgr.log; no log when null
   } cases[] = {
       {"no folder", nullptr, nullptr, ERROR_PATH_NOT_FOUND,
+       "Component folder not found: C:\\vmrsmgr-e2e\\no folder\\dariri",
        "Component could not be started: C:\\vmrsmgr-e2e\\no folder\\dariri was not found"},
       {"no program", nullptr, "folder", ERROR_FILE_NOT_FOUND,
+       "Component program not found: C:\\vmrsmgr-e2e\\no program\\dariri\\dariri.exe",
        "Component could not be started: C:\\vmrsmgr-e2e\\no program\\dariri\\dariri.exe was not "
        "found"},
       {"syntax error", "[general]\nthis line has no equals sign\n", "program",
-       ERROR_BAD_CONFIGURATION, nullptr},
-      {"negative number", "[general]\nrotation_size = -1\n", "program", ERROR_BAD_CONFIGURATION,
-       nullptr},
-      {"no log folder", "[general]\nlogdir = nosuch\n", "program", ERROR_PATH_NOT_FOUND, nullptr},
+       ERROR_BAD_CONFIGURATION, bad_file + "(2): '=' character not found in line", nullptr},
+      {"negative level", "[general]\ndebug = -1\n", "program", ERROR_BAD_CONFIGURATION,
+       bad_file + ": general.debug = -1 is not a whole number from 0 to 2147483647", nullptr},
+      {"no log folder", "[general]\nlogdir = nosuch\n", "program", ERROR_PATH_NOT_FOUND,
+       "Log folder not found: C:\\vmrsmgr-e2e\\no log folder\\bin\\nosuch", nullptr},
       {"log folder is a file", "[general]\nlogdir = conf\\vmrsmgr.conf\n", "program",
-       ERROR_PATH_NOT_FOUND, nullptr},
+       ERROR_PATH_NOT_FOUND,
+       "Log folder not found: C:\\vmrsmgr-e2e\\log folder is a file\\bin\\conf\\vmrsmgr.conf",
+       nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -355,8 +362,9 @@ TEST(ServiceRun, AStartThatCannotGoOnStopsWithItsCause) {
     const Outcome result = installation.tool("--start dariri");
     EXPECT_EQ(result.exit_code, 1) << result.output;
     EXPECT_TRUE(contains(result.output, "Service Starting error\n")) << result.output;
-    // The tool names the cause.
-    EXPECT_TRUE(contains(result.output, error_report(c.exit_code))) << result.output;
+    // The tool names the cause: the service's exit code and what is at fault.
+    EXPECT_TRUE(contains(result.output, error_report(c.exit_code) + c.cause + "\n"))
+        << result.output;
     const SERVICE_STATUS status = wait_for_service("dariri", SERVICE_STOPPED);
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(status.dwWin32ExitCode, c.exit_code);

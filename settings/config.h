@@ -7,6 +7,7 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include "logging/logger.h"
+#include "settings/service_settings.h"
 
 namespace vmrsmgr {
 
@@ -27,11 +28,11 @@ class Config {
   // (a syntax error or a bad number, see bad_logging_number), with the cause
   // on standard error.
   int read_config();
-  // Where the service process of "service-name" writes its log, after
-  // merging the configuration file quietly: in the folder "general.logdir",
-  // relative to the program's folder unless absolute. Empty when the file
-  // is bad.
-  std::string service_log_file();
+  // What the service process of "service-name" finds when it starts: the
+  // configuration file merged quietly (its problem, if any, as read_config
+  // words it), its log folder and file ("general.logdir" relative to the
+  // program's folder unless absolute), and its component.
+  ServiceFiles service_files();
 
   // Service operations; each returns its result code (the exit code).
   int install_service();

@@ -109,15 +109,25 @@ std::string Config::merge_config_file() {
   return {};
 }
 
-std::string Config::service_log_file() {
+ServiceFiles Config::service_files() {
+  ServiceFiles files;
   try {
-    if (!merge_config_file().empty()) return {};
-    const LogSettings log = log_settings(tree_);
-    return (boost::filesystem::absolute(log.folder, program_folder(tree_)) / log.file_name)
-        .string();
-  } catch (const std::exception&) {
-    return {};
+    files.config_problem = merge_config_file();
+  } catch (const std::exception& e) {
+    files.config_problem = e.what();
   }
+  // A refused file leaves the defaults, which the service then uses too.
+  const std::string program = program_folder(tree_);
+  try {
+    const LogSettings log = log_settings(tree_);
+    const boost::filesystem::path folder = boost::filesystem::absolute(log.folder, program);
+    files.log_folder = folder.string();
+    files.log_file = (folder / log.file_name).string();
+  } catch (const std::exception&) {
+    // No log settings: nothing to name.
+  }
+  files.command = component_command(tree_);
+  return files;
 }
 
 int Config::read_config() {

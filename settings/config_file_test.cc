@@ -108,20 +108,24 @@ TEST_F(ReadConfig, RejectsABadFileWholeAndNamesTheCause) {
     EXPECT_EQ(config.read_config(), -1);
     EXPECT_EQ(out.err(), "Error in Config::read_config: " + file() + c.cause + "\n");
     EXPECT_EQ(config.settings().get<std::string>(keys::kLogDir, "-"), "-");
-    EXPECT_EQ(config.service_log_file(), "");
+    EXPECT_EQ(config.service_files().config_problem, file() + c.cause);
   }
 }
 
-TEST_F(ReadConfig, ServiceLogFileIsInTheFilesFolderRelativeToTheProgram) {
+TEST_F(ReadConfig, ServiceFilesAreFoundFromTheProgramsFolder) {
   const fs::path program = dir_.path() / "bin";
   const fs::path elsewhere = dir_.path() / "logs";
   config_.settings().put(keys::kConfigFile, file());
   config_.settings().put(keys::kCurrentPath, program.string());
   config_.settings().put(keys::kServiceName, "reduze-PROD");
   ASSERT_EQ(config_.prepare_profile(), 0);
-  EXPECT_EQ(config_.service_log_file(), (program / "log" / "reduze-PROD.vmrsmgr.log").string());
+  ServiceFiles files = config_.service_files();
+  EXPECT_EQ(files.config_problem, "");
+  EXPECT_EQ(files.log_folder, (program / "log").string());
+  EXPECT_EQ(files.log_file, (program / "log" / "reduze-PROD.vmrsmgr.log").string());
+  EXPECT_EQ(files.command.program, program.string() + "\\..\\tavrin\\reduze.exe");
   write("[general]\nlogdir = " + elsewhere.string() + "\n");
-  EXPECT_EQ(config_.service_log_file(), (elsewhere / "reduze-PROD.vmrsmgr.log").string());
+  EXPECT_EQ(config_.service_files().log_file, (elsewhere / "reduze-PROD.vmrsmgr.log").string());
 }
 
 }  // namespace

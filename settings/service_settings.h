@@ -30,4 +30,13 @@ struct ComponentCommand {
   std::string command_line() const { return "\"" + program + "\"" + arguments; }
 };
 
+// What a service finds when it starts, found the same way by the tool, so
+// that the report of a failed start can name what is at fault.
+struct ServiceFiles {
+  std::string config_problem;  // why the configuration file is refused, or empty
+  std::string log_folder;      // full paths, as the service resolves them
+  std::string log_file;
+  ComponentCommand command;
+};
+
 }  // namespace vmrsmgr

@@ -178,7 +178,8 @@ for want in "FILEVERSION $major, $minor, $patch, 0" "PRODUCTVERSION $major, $min
   "VALUE \"FileVersion\", \"$version\"" "VALUE \"ProductVersion\", \"$version\"" \
   'VALUE "ProductName", "vmrsmgr"' \
   'VALUE "FileDescription", "vmrsmgr tool, windows service tool"' \
-  'level=""asInvoker""' '>UTF-8</activeCodePage>' '<supportedOS Id=""{8e0f7a12'; do
+  'level=""asInvoker""' '>UTF-8</activeCodePage>' '>true</longPathAware>' \
+  '<supportedOS Id=""{8e0f7a12'; do
   if grep -qF -- "$want" <<<"$resources"; then ok "resource: $want"; else
     fail "resource: $want" "not in the resources of bin\\vmrsmgr.exe"
   fi

@@ -94,8 +94,16 @@ class FakeSystemApi : public SystemApi {
     return fails("OpenServiceW") ? nullptr : hand_out<SC_HANDLE>("service handle");
   }
   BOOL start_service(SC_HANDLE) override { return succeeds("StartServiceW"); }
+  // As on Windows, and unlike Wine, a service that is starting refuses the
+  // stop whatever it accepts; the state is the next one a query would give.
   BOOL control_service(SC_HANDLE, DWORD control, SERVICE_STATUS* status) override {
     EXPECT_EQ(control, static_cast<DWORD>(SERVICE_CONTROL_STOP));
+    if (states.front().dwCurrentState == SERVICE_START_PENDING && !errors.count("ControlService")) {
+      calls.push_back("ControlService");
+      *status = states.front();
+      ::SetLastError(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+      return FALSE;
+    }
     *status = control_answer;  // filled on failure too
     return succeeds("ControlService");
   }
