@@ -7,7 +7,6 @@
 #include <cstring>
 #include <iostream>
 #include <thread>
-#include <utility>
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/thread/thread.hpp>
@@ -38,22 +37,18 @@ Logger::Logger()
 
 Logger::~Logger() { stop(); }
 
-int Logger::start(std::string file_name, std::string directory, std::uint64_t rotation_size,
-                  std::uint64_t max_logs, int level) {
-  file_name_ = std::move(file_name);
-  directory_ = std::move(directory);
-  rotation_size_ = rotation_size;
-  max_logs_ = max_logs;
-  level_.store(level, std::memory_order_relaxed);
+int Logger::start(const LogSettings& settings) {
+  settings_ = settings;
+  level_.store(settings.level, std::memory_order_relaxed);
   start_error_ = 0;
   boost::system::error_code error;
-  if (fs::status(fs::path(directory_), error).type() == fs::file_not_found) {
+  if (fs::status(fs::path(settings_.folder), error).type() == fs::file_not_found) {
     start_error_ = platform::path_not_found_error();
     return -1;
   }
   // Opened here, so that a file that can never be written fails the start
   // with its cause instead of a thread that writes nowhere.
-  path_ = fs::path(directory_) / file_name_;
+  path_ = log_file_path(settings_);
   if (!file_.open(path_) && !platform::is_sharing_conflict(file_.error())) {
     start_error_ = file_.error();
     return -1;
@@ -201,7 +196,7 @@ void Logger::retire_slots() {
 void Logger::write(const Record& record) {
   written_ += record.length;
   // The line that reaches the rotation size is the first of the new file.
-  if (written_ >= rotation_size_) rotate_file();
+  if (written_ >= settings_.rotation_size) rotate_file();
   if (pending_size_ + record.length > kPendingSize) {
     flush();
     // Still no file: the oldest lines make room.

@@ -12,6 +12,7 @@
 #include <boost/filesystem/path.hpp>
 #include <boost/lockfree/queue.hpp>
 
+#include "logging/log_settings.h"
 #include "platform/log_file.h"
 
 namespace boost {
@@ -38,8 +39,7 @@ class Logger {
   // that is a file or a device, a folder under the file's name, a name too
   // long); start_error() then says why. A file that another program holds
   // for now does not fail: its lines wait until it can be opened.
-  int start(std::string file_name, std::string directory, std::uint64_t rotation_size,
-            std::uint64_t max_logs, int level);
+  int start(const LogSettings& settings);
   // Why the last start failed, as the system's error code (a Windows error
   // on Windows): ERROR_PATH_NOT_FOUND for a missing folder, else what
   // opening the file gave. 0 after a start that succeeded.
@@ -94,10 +94,7 @@ class Logger {
   // From start until the thread has drained its last line.
   std::atomic<bool> accepting_{false};
 
-  std::string file_name_;
-  std::string directory_;
-  std::uint64_t rotation_size_ = 0;
-  std::uint64_t max_logs_ = 0;
+  LogSettings settings_;
   std::uint32_t start_error_ = 0;
   // How soon lines waiting for their file, or a thread that failed between
   // lines, try again.

@@ -44,7 +44,7 @@ std::string numbered(int i) { return "line " + std::to_string(i); }
 class LoggerTest : public ::testing::Test {
  protected:
   int start(Logger& logger, std::uint64_t rotation_size = 1 << 20, int level = 0) {
-    return logger.start(name_, dir_.text(), rotation_size, 9, level);
+    return logger.start({dir_.text(), name_, rotation_size, 9, level});
   }
   Texts texts(const std::string& file) const { return texts_of(dir_.read(file)); }
 
@@ -67,7 +67,7 @@ TEST_F(LoggerTest, LevelDecidesWhichOperationsWrite) {
   for (const Case& c : cases) {
     const std::string file = "level" + std::to_string(c.level) + ".vmrsmgr.log";
     Logger logger;
-    ASSERT_EQ(logger.start(file, dir_.text(), 1 << 20, 9, c.level), 0);
+    ASSERT_EQ(logger.start({dir_.text(), file, 1 << 20, 9, c.level}), 0);
     logger.log("log");
     logger.error("e");
     logger.debug("d");
@@ -83,7 +83,7 @@ TEST_F(LoggerTest, StopWritesEveryLineHandedOverInOrder) {
   for (const int count : {20, 33, 1000}) {
     const std::string file = std::to_string(count) + ".vmrsmgr.log";
     Logger logger;
-    ASSERT_EQ(logger.start(file, dir_.text(), 1 << 30, 9, 0), 0);
+    ASSERT_EQ(logger.start({dir_.text(), file, 1 << 30, 9, 0}), 0);
     Texts expected;
     for (int i = 0; i < count; ++i) {
       logger.log(numbered(i));
@@ -159,7 +159,7 @@ TEST_F(LoggerTest, LineThatReachesTheSizeStartsTheNextFile) {
   for (const Case& c : cases) {
     testing::TempFolder dir;
     Logger logger;
-    ASSERT_EQ(logger.start(name_, dir.text(), c.rotation_size, 9, 0), 0);
+    ASSERT_EQ(logger.start({dir.text(), name_, c.rotation_size, 9, 0}), 0);
     for (const char* tail : {"a", "b", "c", "d"}) logger.log((c.rotation_size ? m : "") + tail);
     logger.stop();
     EXPECT_EQ(dir.entries().size(), c.files.size());
@@ -190,7 +190,7 @@ TEST_F(LoggerTest, StartFailsWithTheCauseWhereTheFileCanNeverBe) {
     SCOPED_TRACE(c.name);
     Logger logger;
     for (int i = 0; i < 100; ++i) logger.log("before start");  // must not wait for a slot
-    EXPECT_EQ(logger.start(c.file, c.folder.string(), 100, 9, 5), -1);
+    EXPECT_EQ(logger.start({c.folder.string(), c.file, 100, 9, 5}), -1);
     EXPECT_NE(logger.start_error(), 0U);
     for (int i = 0; i < 100; ++i) logger.error("after a failed start");
     logger.stop();
@@ -199,7 +199,7 @@ TEST_F(LoggerTest, StartFailsWithTheCauseWhereTheFileCanNeverBe) {
     EXPECT_FALSE(fs::exists(fs::current_path() / c.file, too_long));
   }
   Logger logger;
-  EXPECT_EQ(logger.start(name_, (dir_.path() / "missing").string(), 100, 9, 5), -1);
+  EXPECT_EQ(logger.start({(dir_.path() / "missing").string(), name_, 100, 9, 5}), -1);
   EXPECT_EQ(logger.start_error(), platform::path_not_found_error());
 }
 

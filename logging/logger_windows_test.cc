@@ -80,7 +80,7 @@ TEST(LogFileInheritance, ChildStartedAfterTheLogWasOpenedDoesNotHoldIt) {
   testing::TempFolder dir;
   const fs::path file = dir.path() / "dariri.vmrsmgr.log";
   Logger logger;
-  ASSERT_EQ(logger.start("dariri.vmrsmgr.log", dir.text(), 1 << 20, 9, 0), 0);
+  ASSERT_EQ(logger.start({dir.text(), "dariri.vmrsmgr.log", 1 << 20, 9, 0}), 0);
   logger.log("open");
   for (int i = 0; i < 500 && (!fs::exists(file) || fs::file_size(file) == 0); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -103,7 +103,7 @@ TEST(LogFileHeld, LinesWaitUntilTheFileCanBeOpened) {
     auto holder = open_file(dir.path() / "dariri.vmrsmgr.log", 0, FALSE);
     ASSERT_TRUE(holder);
     Logger logger;
-    ASSERT_EQ(logger.start("dariri.vmrsmgr.log", dir.text(), 1 << 30, 9, 0), 0);
+    ASSERT_EQ(logger.start({dir.text(), "dariri.vmrsmgr.log", 1 << 30, 9, 0}), 0);
     for (int i = 0; i < count; ++i) logger.log("while held " + std::to_string(i));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a few idle pauses pass
     holder.reset();
@@ -136,9 +136,9 @@ TEST(LogFileHeld, LinesWaitUntilTheFileCanBeOpened) {
 TEST(LogFileHeld, StartFailsOnADeviceOrAMissingFolder) {
   testing::TempFolder dir;
   Logger logger;
-  EXPECT_EQ(logger.start("dariri.vmrsmgr.log", "NUL", 1 << 20, 9, 0), -1);
+  EXPECT_EQ(logger.start({"NUL", "dariri.vmrsmgr.log", 1 << 20, 9, 0}), -1);
   EXPECT_NE(logger.start_error(), 0U);
-  EXPECT_EQ(logger.start("dariri.vmrsmgr.log", dir.text() + "\\missing", 1 << 20, 9, 0), -1);
+  EXPECT_EQ(logger.start({dir.text() + "\\missing", "dariri.vmrsmgr.log", 1 << 20, 9, 0}), -1);
   EXPECT_EQ(logger.start_error(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 

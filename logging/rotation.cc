@@ -42,6 +42,6 @@ void rotate_logs(const fs::path& directory, const std::string& file_name, std::u
   fs::rename(directory / file_name, directory / (file_name + std::to_string(highest + 1)));
 }
 
-void Logger::rotate() { rotate_logs(directory_, file_name_, max_logs_); }
+void Logger::rotate() { rotate_logs(settings_.folder, settings_.file_name, settings_.max_logs); }
 
 }  // namespace vmrsmgr

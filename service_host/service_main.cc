@@ -215,10 +215,10 @@ void serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* argv) {
   if (config.prepare_profile() == -1) return give_up(status, settings);
 
   Logger& log = config.logger();
-  if (log.start(log_file_name(settings), settings.get<std::string>(keys::kLogDir),
-                settings.get<std::uint64_t>(keys::kRotationSize),
-                settings.get<std::uint64_t>(keys::kMaxLogs),
-                settings.get<int>(keys::kDebug)) == -1) {
+  if (log.start({settings.get<std::string>(keys::kLogDir), log_file_name(settings),
+                 settings.get<std::uint64_t>(keys::kRotationSize),
+                 settings.get<std::uint64_t>(keys::kMaxLogs), settings.get<int>(keys::kDebug)}) ==
+      -1) {
     return give_up(status, settings,
                    log.start_error() != 0 ? stopped_by(log.start_error()) : kStoppedOnError);
   }
