@@ -7,6 +7,10 @@
 
 namespace vmrsmgr {
 
+// The lowest level at which each kind of line is written; lines of
+// Logger::log are written at any level.
+enum LogLevel : int { kLevelError = 1, kLevelDebug = 4, kLevelTrace = 5 };
+
 // Where and how a service process logs.
 struct LogSettings {
   std::string folder;     // of the log files, used as given

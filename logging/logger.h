@@ -48,9 +48,9 @@ class Logger {
   // a running thread (not started, start failed, stopped) the message is
   // dropped.
   void log(std::string_view message);    // unconditional, no tag
-  void error(std::string_view message);  // level >= 1
-  void debug(std::string_view message);  // level >= 4
-  void trace(std::string_view message);  // level >= 5
+  void error(std::string_view message);  // level >= kLevelError
+  void debug(std::string_view message);  // level >= kLevelDebug
+  void trace(std::string_view message);  // level >= kLevelTrace
   // Writes every line already handed over, then ends the thread.
   void stop();
 
