@@ -69,15 +69,15 @@ int Logger::start(const LogSettings& settings) {
 void Logger::log(std::string_view message) { hand_over({}, message); }
 
 void Logger::error(std::string_view message) {
-  if (level_.load(std::memory_order_relaxed) >= kLevelError) hand_over("[error] ", message);
+  if (level_.load(std::memory_order_relaxed) >= kLevelError) hand_over(kErrorTag, message);
 }
 
 void Logger::debug(std::string_view message) {
-  if (level_.load(std::memory_order_relaxed) >= kLevelDebug) hand_over("[debug] ", message);
+  if (level_.load(std::memory_order_relaxed) >= kLevelDebug) hand_over(kDebugTag, message);
 }
 
 void Logger::trace(std::string_view message) {
-  if (level_.load(std::memory_order_relaxed) >= kLevelTrace) hand_over("[trace] ", message);
+  if (level_.load(std::memory_order_relaxed) >= kLevelTrace) hand_over(kTraceTag, message);
 }
 
 void Logger::hand_over(std::string_view tag, std::string_view message) {

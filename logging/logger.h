@@ -12,6 +12,7 @@
 #include <boost/filesystem/path.hpp>
 #include <boost/lockfree/queue.hpp>
 
+#include "logging/log_line.h"
 #include "logging/log_settings.h"
 #include "platform/log_file.h"
 
@@ -28,6 +29,15 @@ class Logger {
  public:
   static constexpr int kSlots = 32;
   static constexpr std::size_t kSlotSize = 1024;
+  static constexpr std::string_view kErrorTag = "[error] ";
+  static constexpr std::string_view kDebugTag = "[debug] ";
+  static constexpr std::string_view kTraceTag = "[trace] ";
+  // The most bytes of a message handed to trace() that one record carries
+  // whole: the slot also holds the longest time stamp, a blank, the tag and
+  // the line end.
+  static constexpr std::size_t kTraceMessageRoom = kSlotSize - kMaxTimeStamp -
+                                                   std::string_view(" ").size() - kTraceTag.size() -
+                                                   std::string_view("\r\n").size();
 
   Logger();
   ~Logger();

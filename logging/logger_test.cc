@@ -117,19 +117,23 @@ TEST_F(LoggerTest, ConcurrentProducersLoseNothing) {
   }
 }
 
+// A trace message of kTraceMessageRoom bytes still fits whole.
 TEST_F(LoggerTest, LongMessageIsCutButTheNextLineStartsOnItsOwn) {
   Logger logger;
-  ASSERT_EQ(start(logger), 0);
+  ASSERT_EQ(start(logger, 1 << 20, kLevelTrace), 0);
   logger.log(std::string(2000, 'x'));
+  const std::string fits(Logger::kTraceMessageRoom, 'y');
+  logger.trace(fits);
   logger.log("next");
   logger.stop();
   const std::string content = dir_.read(name_);
   const std::size_t first_end = content.find("\r\n") + 2;
   EXPECT_EQ(first_end, Logger::kSlotSize);
   const Texts lines = texts_of(content);
-  ASSERT_EQ(lines.size(), 2U);
+  ASSERT_EQ(lines.size(), 3U);
   EXPECT_EQ(lines[0].find_first_not_of('x'), std::string::npos);
-  EXPECT_EQ(lines[1], "next");
+  EXPECT_EQ(lines[1], "[trace] " + fits);
+  EXPECT_EQ(lines[2], "next");
 }
 
 TEST_F(LoggerTest, FileAlreadyAtTheRotationSizeRotatesBeforeTheFirstLine) {
