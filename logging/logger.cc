@@ -5,11 +5,11 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <thread>
 
 #include <boost/filesystem/operations.hpp>
-#include <boost/thread/thread.hpp>
 
 #include "logging/log_line.h"
 
@@ -57,7 +57,7 @@ int Logger::start(const LogSettings& settings) {
   written_ = error ? 0 : size;
   accepting_.store(true);
   try {
-    thread_ = std::make_unique<boost::thread>(boost::ref(*this));
+    thread_ = std::thread(std::ref(*this));
   } catch (...) {
     accepting_.store(false);
     file_.close();
@@ -118,10 +118,7 @@ void Logger::stop() {
     stop_.store(true);
   }
   wakeup_.notify_one();
-  if (thread_) {
-    if (thread_->joinable()) thread_->join();
-    thread_.reset();
-  }
+  if (thread_.joinable()) thread_.join();
   accepting_.store(false);
 }
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include <boost/filesystem/path.hpp>
 #include <boost/lockfree/queue.hpp>
@@ -15,10 +16,6 @@
 #include "logging/log_line.h"
 #include "logging/log_settings.h"
 #include "platform/log_file.h"
-
-namespace boost {
-class thread;
-}
 
 namespace vmrsmgr {
 
@@ -114,7 +111,7 @@ class Logger {
   std::condition_variable wakeup_;
   std::atomic<bool> writer_asleep_{false};
   bool woken_ = false;  // under mutex_
-  std::unique_ptr<boost::thread> thread_;
+  std::thread thread_;
 
   // Used by the thread only.
   std::uint64_t written_ = 0;
