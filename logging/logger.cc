@@ -56,10 +56,15 @@ int Logger::start(const LogSettings& settings) {
   const std::uintmax_t size = fs::file_size(path_, error);
   written_ = error ? 0 : size;
   accepting_.store(true);
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    running_ = true;
+  }
   try {
     thread_ = std::thread(std::ref(*this));
   } catch (...) {
     accepting_.store(false);
+    finish();
     file_.close();
     throw;
   }
@@ -112,7 +117,17 @@ void Logger::wake_writer() {
   wakeup_.notify_one();
 }
 
+void Logger::drain() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!running_) return;
+  const std::uint64_t asked = drains_asked_.fetch_add(1, std::memory_order_acq_rel) + 1;
+  woken_ = true;
+  wakeup_.notify_one();
+  drained_.wait_for(lock, kDrainLimit, [&] { return drains_served_ >= asked || !running_; });
+}
+
 void Logger::stop() {
+  const std::lock_guard<std::mutex> one_at_a_time(stop_mutex_);
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     stop_.store(true);
@@ -136,22 +151,60 @@ void Logger::operator()() {
     }
   }
   file_.close();
+  finish();
   std::this_thread::yield();
+}
+
+void Logger::finish() noexcept {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    running_ = false;
+  }
+  drained_.notify_all();
 }
 
 void Logger::write_lines() {
   for (;;) {
     Record record{};
     while (lines_.pop(record)) {
-      write_guarded(record);
-      while (!free_slots_.push(record.slot)) {
-      }
+      take(record);
+      if (drain_asked()) serve_drain();
     }
+    if (drain_asked()) serve_drain();
     if (stop_.load()) break;
     pause();
   }
   retire_slots();
   flush();
+}
+
+void Logger::take(const Record& record) noexcept {
+  write_guarded(record);
+  while (!free_slots_.push(record.slot)) {
+  }
+}
+
+bool Logger::drain_asked() const noexcept {
+  return drains_asked_.load(std::memory_order_relaxed) != drains_seen_;
+}
+
+// Every line handed over before the drain was asked for is in the pending
+// lines already or among the next kSlots of the queue, which is first in,
+// first out: a flood of later lines does not hold the drain up.
+void Logger::serve_drain() noexcept {
+  drains_seen_ = drains_asked_.load(std::memory_order_acquire);
+  Record record{};
+  for (int i = 0; i < kSlots && lines_.pop(record); ++i) take(record);
+  try {
+    flush();
+  } catch (...) {
+    // The drain ends all the same; the lines stay pending.
+  }
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    drains_served_ = drains_seen_;
+  }
+  drained_.notify_all();
 }
 
 // A line that fails to be written is lost, not the thread.
@@ -278,8 +331,9 @@ void Logger::pause() {
   std::this_thread::yield();
   if (!lines_.empty()) return;
   flush();
-  // Sleeps until a producer hands a line over or the stop comes; lines that
-  // wait for a file that cannot be opened now are tried again meanwhile.
+  // Sleeps until a producer hands a line over, a drain is asked for or the
+  // stop comes; lines that wait for a file that cannot be opened now are
+  // tried again meanwhile.
   std::unique_lock<std::mutex> lock(mutex_);
   writer_asleep_.exchange(true, std::memory_order_acq_rel);
   const auto work = [this] { return woken_ || stop_.load() || !lines_.empty(); };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -58,7 +59,13 @@ class Logger {
   void error(std::string_view message);  // level >= kLevelError
   void debug(std::string_view message);  // level >= kLevelDebug
   void trace(std::string_view message);  // level >= kLevelTrace
-  // Writes every line already handed over, then ends the thread.
+  // Returns once every line handed over before the call is in the file (or
+  // counted as lost); the thread goes on for later lines. A file that cannot
+  // be opened is tried once, and no call waits longer than kDrainLimit.
+  void drain();
+  static constexpr std::chrono::seconds kDrainLimit{3};
+  // Writes every line already handed over, then ends the thread. A second
+  // call, from any thread, returns only once the first has done so.
   void stop();
 
   void operator()();  // the thread body
@@ -80,6 +87,9 @@ class Logger {
 
   // The thread's side.
   void write_lines();
+  void take(const Record& record) noexcept;
+  bool drain_asked() const noexcept;
+  void serve_drain() noexcept;
   void write_guarded(const Record& record) noexcept;
   void write(const Record& record);
   void rotate_file();
@@ -91,6 +101,7 @@ class Logger {
   void retire_slots();
   static void report_exception(const char* what) noexcept;
   void recover(const char* what) noexcept;
+  void finish() noexcept;
 
   std::atomic<int> level_{0};
   std::unique_ptr<char[]> slots_;
@@ -111,9 +122,16 @@ class Logger {
   std::condition_variable wakeup_;
   std::atomic<bool> writer_asleep_{false};
   bool woken_ = false;  // under mutex_
+  // Drains asked for, counted; the thread serves the latest it has seen.
+  std::atomic<std::uint64_t> drains_asked_{0};
+  std::uint64_t drains_served_ = 0;  // under mutex_
+  bool running_ = false;             // under mutex_: the thread has not ended
+  std::condition_variable drained_;
+  std::mutex stop_mutex_;  // one stop at a time
   std::thread thread_;
 
   // Used by the thread only.
+  std::uint64_t drains_seen_ = 0;
   std::uint64_t written_ = 0;
   boost::filesystem::path path_;
   platform::LogFile file_;

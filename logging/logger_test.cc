@@ -78,8 +78,9 @@ TEST_F(LoggerTest, LevelDecidesWhichOperationsWrite) {
 }
 
 // Fewer lines than slots, one more than the slots (the last producer waits for
-// the thread), and many more; stop comes right after the last hand-over.
-TEST_F(LoggerTest, StopWritesEveryLineHandedOverInOrder) {
+// the thread), and many more; a drain, then the stop, come right after the
+// last hand-over.
+TEST_F(LoggerTest, DrainAndStopWriteEveryLineHandedOverInOrder) {
   for (const int count : {20, 33, 1000}) {
     const std::string file = std::to_string(count) + ".vmrsmgr.log";
     Logger logger;
@@ -89,6 +90,10 @@ TEST_F(LoggerTest, StopWritesEveryLineHandedOverInOrder) {
       logger.log(numbered(i));
       expected.push_back(numbered(i));
     }
+    logger.drain();
+    EXPECT_EQ(texts(file), expected) << count;
+    logger.log("after the drain");
+    expected.push_back("after the drain");
     logger.stop();
     EXPECT_EQ(texts(file), expected) << count;
   }
