@@ -14,15 +14,17 @@
 #include <boost/filesystem/path.hpp>
 #include <boost/lockfree/queue.hpp>
 
+#include "logging/log_disk.h"
 #include "logging/log_line.h"
 #include "logging/log_settings.h"
-#include "platform/log_file.h"
 
 namespace vmrsmgr {
 
 // Asynchronous file logger of the service process. Producers hand a message
 // over through a lock-free queue and return at once; the logger's own thread
-// writes time-stamped lines and rotates the file by size.
+// writes time-stamped lines and rotates the file by size. Time stamps never go
+// back within a file, and every line stays one line of the file, even around
+// lines that could not be written.
 class Logger {
  public:
   static constexpr int kSlots = 32;
@@ -38,6 +40,8 @@ class Logger {
                                                    std::string_view("\r\n").size();
 
   Logger();
+  // Writes and removes through disk: tests make it fail.
+  explicit Logger(std::unique_ptr<LogDisk> disk);
   ~Logger();
   Logger(const Logger&) = delete;
   Logger& operator=(const Logger&) = delete;
@@ -78,6 +82,13 @@ class Logger {
     std::int32_t slot;
     std::uint64_t length;
   };
+  // A time stamp kept by the thread.
+  struct Stamp {
+    char text[kMaxTimeStamp] = {};
+    std::size_t size = 0;
+    void set(std::string_view stamp) noexcept;
+    std::string_view view() const noexcept { return {text, size}; }
+  };
 
   void hand_over(std::string_view tag, std::string_view message);
   void wake_writer();
@@ -92,11 +103,17 @@ class Logger {
   void serve_drain() noexcept;
   void write_guarded(const Record& record) noexcept;
   void write(const Record& record);
-  void rotate_file();
+  bool rotation_due(std::size_t length) const noexcept;
+  void rotate_file(std::string_view line);
+  void append(const char* line, std::size_t length);
   void flush();
+  std::size_t write_out(const char* data, std::size_t size);
   bool write_lost_line();
-  void lose(std::uint64_t lines, std::string_view reason) noexcept;
-  void drop_pending(std::uint32_t error) noexcept;
+  void end_cut_line(std::string_view written_part) noexcept;
+  void lose_pending(std::size_t written, std::uint32_t error) noexcept;
+  void lose(std::uint64_t lines, std::string_view first, std::string_view last,
+            std::string_view reason) noexcept;
+  void lose_record(const Record& record, const char* what) noexcept;
   void pause();
   void retire_slots();
   static void report_exception(const char* what) noexcept;
@@ -131,15 +148,25 @@ class Logger {
   std::thread thread_;
 
   // Used by the thread only.
-  std::uint64_t drains_seen_ = 0;
-  std::uint64_t written_ = 0;
+  std::unique_ptr<LogDisk> disk_;
   boost::filesystem::path path_;
-  platform::LogFile file_;
+  // Bytes of the current file that count toward the rotation size: those
+  // written to it, less the line that began it after a rotation.
+  std::int64_t counted_ = 0;
+  // The last open or write failed: nothing rotates until a write succeeds.
+  bool failing_ = false;
+  // What a record that a failed write cut off still needs to end its line.
+  std::string_view line_end_due_;
+  std::uint64_t drains_seen_ = 0;
   std::unique_ptr<char[]> pending_;  // lines not yet handed to the file
   std::size_t pending_size_ = 0;
-  std::uint64_t pending_lines_ = 0;
-  // Lines dropped since the file was last written, and the latest cause.
+  std::unique_ptr<std::uint32_t[]> pending_ends_;  // where each pending line ends
+  std::size_t pending_lines_ = 0;
+  // Lines dropped since the file was last written: how many, the time
+  // stamps of the first and the last, and the latest cause.
   std::uint64_t lost_ = 0;
+  Stamp lost_first_;
+  Stamp lost_last_;
   char lost_reason_[256] = {};
 };
 

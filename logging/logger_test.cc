@@ -1,7 +1,10 @@
 #include "logging/logger.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <limits>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
@@ -10,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "logging/testing/faulty_disk.h"
 #include "tests/capture.h"
 #include "tests/temp_folder.h"
 
@@ -21,9 +25,10 @@ namespace fs = boost::filesystem;
 using Texts = std::vector<std::string>;
 
 // The texts of a log's lines after checking that each has its time stamp, one
-// blank and a "\r\n" line end, with no other line break.
-Texts texts_of(const std::string& content) {
-  static const std::regex line(R"(\d{8}T\d{6}(\.\d{6})? ([^\r\n]*)\r\n)");
+// blank and a "\r\n" line end, with no other line break; their time stamps
+// go to stamps when given.
+Texts texts_of(const std::string& content, Texts* stamps = nullptr) {
+  static const std::regex line(R"((\d{8}T\d{6}(?:\.\d{6})?) ([^\r\n]*)\r\n)");
   Texts texts;
   auto at = content.cbegin();
   std::smatch match;
@@ -34,12 +39,16 @@ Texts texts_of(const std::string& content) {
       break;
     }
     texts.push_back(match[2]);
+    if (stamps) stamps->push_back(match[1]);
     at = match[0].second;
   }
   return texts;
 }
 
 std::string numbered(int i) { return "line " + std::to_string(i); }
+
+// How many lines were lost, the time stamps of the first and the last, why.
+const std::regex kLostLines(R"((\d+) log lines were lost from (\S+) to (\S+): (.*))");
 
 class LoggerTest : public ::testing::Test {
  protected:
@@ -236,13 +245,14 @@ TEST_F(LoggerTest, LinesLostToAFailedWriteAreCountedInTheNextFile) {
   logger.log(logged.back());
   logger.stop();
 
-  const Texts lines = texts("real.log");
+  Texts stamps;
+  const Texts lines = texts_of(dir_.read("real.log"), &stamps);
   ASSERT_FALSE(lines.empty());
   std::smatch lost;
-  ASSERT_TRUE(std::regex_match(lines[0], lost, std::regex(R"((\d+) log lines were lost: (.*))")))
-      << lines[0];
+  ASSERT_TRUE(std::regex_match(lines[0], lost, kLostLines)) << lines[0];
   const std::ptrdiff_t count = std::stol(lost[1]);
-  EXPECT_EQ(lost[2], platform::error_text(ENOSPC));
+  EXPECT_EQ(lost[2], stamps[0]);
+  EXPECT_EQ(lost[4], platform::error_text(ENOSPC));
   ASSERT_GE(count, 1);
   ASSERT_LT(count, static_cast<std::ptrdiff_t>(logged.size()));
   EXPECT_EQ(Texts(lines.begin() + 1, lines.end()), Texts(logged.begin() + count, logged.end()));
@@ -277,6 +287,47 @@ TEST_F(LoggerTest, FailedRotationReportsOnceAndKeepsEveryLine) {
   logger.stop();
   EXPECT_EQ(dir_.read(name_ + "1"), kept);
   EXPECT_EQ(texts(name_), Texts{"third"});
+}
+
+// A full disk: a write stops part-way, then every write fails until there is
+// room again. Although the lines would fill the log twice, nothing rotates
+// meanwhile: no numbered log is made and none removed. The line the write
+// cut off is ended, and the count of the lost lines comes next, at the time
+// of the first of them. A drain does not wait for room.
+TEST_F(LoggerTest, FullDiskNeitherRotatesNorRemovesAndKeepsOneLinePerLine) {
+  const std::string history = "20240131T081502 history\r\n";
+  for (const char* suffix : {"", "1", "2"}) dir_.write(name_ + suffix, history);
+  auto disk = std::make_unique<testing::FaultyDisk>();
+  testing::FaultyDisk& faults = *disk;
+  const std::string cut(500, 'c');
+  faults.set_room(cut.size() / 2);
+  Logger logger(std::move(disk));
+  ASSERT_EQ(logger.start({dir_.text(), name_, 4096, 3, 0}), 0);
+  logger.log(cut);
+  for (int i = 0; i < 200; ++i) logger.log(numbered(i));
+  logger.drain();
+  faults.set_room(std::numeric_limits<std::uint64_t>::max());
+  logger.log("after");
+  logger.stop();
+
+  EXPECT_EQ(dir_.entries(), (std::set<std::string>{name_, name_ + "1", name_ + "2"}));
+  EXPECT_EQ(dir_.read(name_ + "1"), history);
+  EXPECT_EQ(dir_.read(name_ + "2"), history);
+  Texts stamps;
+  const Texts lines = texts_of(dir_.read(name_), &stamps);
+  ASSERT_EQ(lines.size(), 4U);
+  EXPECT_EQ(lines[0], "history");
+  EXPECT_LT(lines[1].size(), cut.size());
+  EXPECT_EQ(cut.rfind(lines[1], 0), 0U);
+  std::smatch lost;
+  ASSERT_TRUE(std::regex_match(lines[2], lost, kLostLines)) << lines[2];
+  EXPECT_EQ(lost[1], "201");
+  EXPECT_EQ(lost[2], stamps[1]);
+  EXPECT_EQ(stamps[2], stamps[1]);
+  EXPECT_LE(lost[3], stamps[3]);
+  EXPECT_EQ(lost[4], platform::error_text(platform::disk_full_error()));
+  EXPECT_EQ(lines[3], "after");
+  EXPECT_TRUE(std::is_sorted(stamps.begin(), stamps.end()));
 }
 
 }  // namespace

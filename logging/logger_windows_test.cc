@@ -112,7 +112,7 @@ TEST(LogFileHeld, LinesWaitUntilTheFileCanBeOpened) {
     logger.stop();
 
     const std::string content = dir.read("dariri.vmrsmgr.log");
-    const std::regex lost(" (\\d+) log lines were lost: (.*)\r\n");
+    const std::regex lost(" (\\d+) log lines were lost from \\S+ to \\S+: (.*)\r\n");
     std::smatch match;
     int kept_from = 0;
     if (count > 1) {
