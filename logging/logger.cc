@@ -34,6 +34,18 @@ std::string error_reason(std::uint32_t error) {
   return text.empty() ? "system error " + std::to_string(error) : text;
 }
 
+std::string error_reason(const boost::system::error_code& error) {
+  if (error.category() == boost::system::system_category()) {
+    return error_reason(static_cast<std::uint32_t>(error.value()));
+  }
+  return error.message();
+}
+
+std::string failure_reason(const std::exception& failure) {
+  const auto* file_error = dynamic_cast<const boost::filesystem::filesystem_error*>(&failure);
+  return file_error ? error_reason(file_error->code()) : failure.what();
+}
+
 }  // namespace
 
 Logger::Logger() : Logger(std::make_unique<LogDisk>()) {}
@@ -289,18 +301,60 @@ void Logger::rotate_file(std::string_view line) {
   flush();
   if (failing_) return;
   disk_->close();
+  const std::string_view stamp = line_stamp(line);
   try {
     try {
-      rotate();
+      rotate(stamp);
     } catch (const std::exception&) {
       std::this_thread::sleep_for(kRotationRetry);
-      rotate();
+      rotate(stamp);
     }
+    move_failing_ = false;
   } catch (const std::exception& e) {
     report_exception(e.what());
+    if (!std::exchange(move_failing_, true)) {
+      report(stamp, "Log " + path_.string() + " could not be rotated: " + failure_reason(e) +
+                        "; it keeps growing until a later rotation succeeds");
+    }
   }
   disk_->open(path_);
   counted_ = -static_cast<std::int64_t>(line.size());
+}
+
+// Removes the old logs beyond the maximum and moves the current one to its
+// number. Raises the file system's errors.
+void Logger::rotate(std::string_view stamp) {
+  const fs::path folder(settings_.folder);
+  const OldLogs old = remove_old_logs(folder, settings_.file_name, settings_.max_logs, *disk_);
+  report_old_logs(old, stamp);
+  move_current_log(folder, settings_.file_name, old.next_number);
+}
+
+// Each old log that stays is reported once, and once more when it goes.
+void Logger::report_old_logs(const OldLogs& old, std::string_view stamp) {
+  for (const auto& [path, error] : old.kept) {
+    if (stuck_logs_.insert(path).second) {
+      report(stamp, "Old log " + path.string() + " could not be removed: " + error_reason(error));
+    }
+  }
+  for (const fs::path& path : old.removed) {
+    if (stuck_logs_.erase(path) > 0) {
+      report(stamp, "Old log " + path.string() + " was removed at last");
+    }
+  }
+  // One that went by other hands is forgotten.
+  for (auto at = stuck_logs_.begin(); at != stuck_logs_.end();) {
+    boost::system::error_code error;
+    at = fs::exists(*at, error) || error ? std::next(at) : stuck_logs_.erase(at);
+  }
+}
+
+// The thread's own error lines, stamped with the time of the line they
+// precede so that the time order holds.
+void Logger::report(std::string_view stamp, const std::string& text) {
+  if (level_.load(std::memory_order_relaxed) < kLevelError) return;
+  char line[kSlotSize];
+  append(line, compose_line(line, sizeof line, stamp, kErrorTag, text));
 }
 
 void Logger::append(const char* line, std::size_t length) {

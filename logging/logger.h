@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "logging/log_disk.h"
 #include "logging/log_line.h"
 #include "logging/log_settings.h"
+#include "logging/rotation.h"
 
 namespace vmrsmgr {
 
@@ -73,9 +75,6 @@ class Logger {
   void stop();
 
   void operator()();  // the thread body
-  // Moves the closed current file to the next rotation number, removing the
-  // oldest numbered log beyond the maximum. Raises the file system's errors.
-  void rotate();
 
  private:
   struct Record {
@@ -105,6 +104,9 @@ class Logger {
   void write(const Record& record);
   bool rotation_due(std::size_t length) const noexcept;
   void rotate_file(std::string_view line);
+  void rotate(std::string_view stamp);
+  void report_old_logs(const OldLogs& old, std::string_view stamp);
+  void report(std::string_view stamp, const std::string& text);
   void append(const char* line, std::size_t length);
   void flush();
   std::size_t write_out(const char* data, std::size_t size);
@@ -168,6 +170,10 @@ class Logger {
   Stamp lost_first_;
   Stamp lost_last_;
   char lost_reason_[256] = {};
+  // Old logs reported as not removable; reported again once they go.
+  std::set<boost::filesystem::path> stuck_logs_;
+  // The current log could not be moved, reported once until a move succeeds.
+  bool move_failing_ = false;
 };
 
 }  // namespace vmrsmgr

@@ -258,8 +258,10 @@ TEST_F(LoggerTest, LinesLostToAFailedWriteAreCountedInTheNextFile) {
   EXPECT_EQ(Texts(lines.begin() + 1, lines.end()), Texts(logged.begin() + count, logged.end()));
 }
 
-// A folder under the next rotated name makes the move fail, twice: the lines
-// stay in the current file and a later run rotates it once the way is free.
+// A folder under the next rotated name makes the move fail, at two
+// rotations: the lines stay in the current file, each failure goes to
+// standard error and the first into the log; a later run rotates the file
+// once the way is free.
 TEST_F(LoggerTest, FailedRotationReportsOnceAndKeepsEveryLine) {
   const std::string earlier = std::string(97, 'e') + "\r\n";
   dir_.write(name_, earlier);
@@ -268,17 +270,25 @@ TEST_F(LoggerTest, FailedRotationReportsOnceAndKeepsEveryLine) {
   {
     CapturedOutput output;
     Logger logger;
-    ASSERT_EQ(start(logger, 100), 0);
+    ASSERT_EQ(start(logger, 100, kLevelError), 0);
     logger.log("first");
-    logger.log("second");
+    logger.log("second");  // the report filled the file again
     logger.stop();
     const std::string err = output.err();
     EXPECT_EQ(err.rfind("EXEPTION: ", 0), 0U) << err;
-    EXPECT_EQ(err.find("EXEPTION: ", 1), std::string::npos) << err;
+    const std::size_t second = err.find("EXEPTION: ", 1);
+    ASSERT_NE(second, std::string::npos) << err;
+    EXPECT_EQ(err.find("EXEPTION: ", second + 1), std::string::npos) << err;
   }
   const std::string kept = dir_.read(name_);
   EXPECT_EQ(kept.substr(0, earlier.size()), earlier);
-  EXPECT_EQ(texts_of(kept.substr(earlier.size())), (Texts{"first", "second"}));
+  const Texts lines = texts_of(kept.substr(earlier.size()));
+  ASSERT_EQ(lines.size(), 3U);
+  EXPECT_TRUE(std::regex_match(
+      lines[0], std::regex("\\[error\\] Log .+ could not be rotated: .+; it keeps growing until a "
+                           "later rotation succeeds")))
+      << lines[0];
+  EXPECT_EQ(Texts(lines.begin() + 1, lines.end()), (Texts{"first", "second"}));
 
   fs::remove_all(dir_.path() / (name_ + "1"));
   Logger logger;
@@ -287,6 +297,35 @@ TEST_F(LoggerTest, FailedRotationReportsOnceAndKeepsEveryLine) {
   logger.stop();
   EXPECT_EQ(dir_.read(name_ + "1"), kept);
   EXPECT_EQ(texts(name_), Texts{"third"});
+}
+
+// An old log that cannot be removed stays and is reported once; the current
+// log moves on all the same, and the next oldest goes instead. Once the old
+// log can go, it goes, and that is reported too.
+TEST_F(LoggerTest, OldLogThatCannotBeRemovedIsReportedAndTheRotationGoesOn) {
+  dir_.write(name_, std::string(97, 'e') + "\r\n");
+  dir_.write(name_ + "1", "1");
+  dir_.write(name_ + "2", "2");
+  auto disk = std::make_unique<testing::FaultyDisk>();
+  testing::FaultyDisk& faults = *disk;
+  faults.refuse_removal(name_ + "1");
+  Logger logger(std::move(disk));
+  ASSERT_EQ(logger.start({dir_.text(), name_, 100, 3, kLevelError}), 0);
+  logger.log("a");  // 1 stays, 2 goes, the log becomes 3
+  logger.log("b");  // the report filled the log: 1 stays, 3 goes, the log becomes 4
+  logger.drain();
+  faults.refuse_removal(name_ + "1", false);
+  const std::string c(100, 'c');
+  logger.log(c);  // 1 goes, the log becomes 5
+  logger.stop();
+
+  const std::string old = "[error] Old log " + (dir_.path() / (name_ + "1")).string();
+  const std::string busy =
+      boost::system::errc::make_error_code(boost::system::errc::device_or_resource_busy).message();
+  EXPECT_EQ(dir_.entries(), (std::set<std::string>{name_, name_ + "4", name_ + "5"}));
+  EXPECT_EQ(texts(name_ + "4"), (Texts{old + " could not be removed: " + busy, "a"}));
+  EXPECT_EQ(texts(name_ + "5"), Texts{"b"});
+  EXPECT_EQ(texts(name_), (Texts{old + " was removed at last", c}));
 }
 
 // A full disk: a write stops part-way, then every write fails until there is
