@@ -67,7 +67,7 @@ class Ours {
  public:
   static constexpr const char* kName = "logger";
   explicit Ours(const fs::path& dir) {
-    logger_.start("bench.vmrsmgr.log", dir.string(), kRotationSize, kKeptFiles + 1, 0);
+    logger_.start({dir.string(), "bench.vmrsmgr.log", kRotationSize, kKeptFiles + 1, 0});
   }
   void log(const std::string& message) { logger_.log(message); }
   void finish() { logger_.stop(); }

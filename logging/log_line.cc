@@ -93,4 +93,9 @@ std::size_t compose_line(char* line, std::size_t capacity, std::string_view stam
   return n;
 }
 
+std::string_view line_stamp(std::string_view line) noexcept {
+  const std::string_view head = line.substr(0, kMaxTimeStamp);
+  return head.substr(0, head.find(' '));
+}
+
 }  // namespace vmrsmgr

@@ -27,4 +27,7 @@ std::size_t local_time_stamp(std::chrono::system_clock::time_point moment, char*
 std::size_t compose_line(char* line, std::size_t capacity, std::string_view stamp,
                          std::string_view tag, std::string_view message) noexcept;
 
+// The time stamp that a line of compose_line starts with.
+std::string_view line_stamp(std::string_view line) noexcept;
+
 }  // namespace vmrsmgr

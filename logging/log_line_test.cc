@@ -97,6 +97,7 @@ TEST(ComposeLine, EndsEveryLineWithCrLfAndCutsOnlyTheMessage) {
     ASSERT_EQ(n, text + 2) << c.tag << c.message_size;
     EXPECT_EQ(std::string(line.data(), n), whole.substr(0, text) + "\r\n");
     EXPECT_EQ(line[kCapacity], '#');  // nothing beyond the slot
+    EXPECT_EQ(line_stamp({line.data(), n}), stamp);
   }
 }
 

@@ -22,14 +22,39 @@ namespace fs = boost::filesystem;
 // Lines wait here between the slots and the file, so that a burst reaches the
 // file in few writes.
 constexpr std::size_t kPendingSize = 64 * 1024;
+// The shortest line: a time stamp without fraction, the blank and the line end.
+constexpr std::size_t kShortestLine = 15 + 1 + 2;
+constexpr std::size_t kMostPendingLines = kPendingSize / kShortestLine;
 // A failed rotation is tried once more after this pause.
 constexpr auto kRotationRetry = std::chrono::milliseconds(100);
 
+// The system's text for an error of the file or the disk.
+std::string error_reason(std::uint32_t error) {
+  std::string text = platform::error_text(error);
+  return text.empty() ? "system error " + std::to_string(error) : text;
+}
+
+std::string error_reason(const boost::system::error_code& error) {
+  if (error.category() == boost::system::system_category()) {
+    return error_reason(static_cast<std::uint32_t>(error.value()));
+  }
+  return error.message();
+}
+
+std::string failure_reason(const std::exception& failure) {
+  const auto* file_error = dynamic_cast<const boost::filesystem::filesystem_error*>(&failure);
+  return file_error ? error_reason(file_error->code()) : failure.what();
+}
+
 }  // namespace
 
-Logger::Logger()
+Logger::Logger() : Logger(std::make_unique<LogDisk>()) {}
+
+Logger::Logger(std::unique_ptr<LogDisk> disk)
     : slots_(std::make_unique<char[]>(kSlots * kSlotSize)),
-      pending_(std::make_unique<char[]>(kPendingSize)) {
+      disk_(std::move(disk)),
+      pending_(std::make_unique<char[]>(kPendingSize)),
+      pending_ends_(std::make_unique<std::uint32_t[]>(kMostPendingLines)) {
   for (std::int32_t i = 0; i < kSlots; ++i) {
     while (!free_slots_.push(i)) {
     }
@@ -38,34 +63,36 @@ Logger::Logger()
 
 Logger::~Logger() { stop(); }
 
-int Logger::start(std::string file_name, std::string directory, std::uint64_t rotation_size,
-                  std::uint64_t max_logs, int level) {
-  file_name_ = std::move(file_name);
-  directory_ = std::move(directory);
-  rotation_size_ = rotation_size;
-  max_logs_ = max_logs;
-  level_.store(level, std::memory_order_relaxed);
+int Logger::start(const LogSettings& settings) {
+  settings_ = settings;
+  level_.store(settings.level, std::memory_order_relaxed);
   start_error_ = 0;
   boost::system::error_code error;
-  if (fs::status(fs::path(directory_), error).type() == fs::file_not_found) {
+  if (fs::status(fs::path(settings_.folder), error).type() == fs::file_not_found) {
     start_error_ = platform::path_not_found_error();
     return -1;
   }
   // Opened here, so that a file that can never be written fails the start
   // with its cause instead of a thread that writes nowhere.
-  path_ = fs::path(directory_) / file_name_;
-  if (!file_.open(path_) && !platform::is_sharing_conflict(file_.error())) {
-    start_error_ = file_.error();
+  path_ = log_file_path(settings_);
+  failing_ = !disk_->open(path_);
+  if (failing_ && !platform::is_sharing_conflict(disk_->error())) {
+    start_error_ = disk_->error();
     return -1;
   }
   const std::uintmax_t size = fs::file_size(path_, error);
-  written_ = error ? 0 : size;
+  counted_ = error ? 0 : static_cast<std::int64_t>(size);
   accepting_.store(true);
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    running_ = true;
+  }
   try {
-    thread_ = std::make_unique<std::thread>(std::ref(*this));
+    thread_ = std::thread(std::ref(*this));
   } catch (...) {
     accepting_.store(false);
-    file_.close();
+    finish();
+    disk_->close();
     throw;
   }
   return 0;
@@ -74,15 +101,15 @@ int Logger::start(std::string file_name, std::string directory, std::uint64_t ro
 void Logger::log(std::string_view message) { hand_over({}, message); }
 
 void Logger::error(std::string_view message) {
-  if (level_.load(std::memory_order_relaxed) >= 1) hand_over("[error] ", message);
+  if (level_.load(std::memory_order_relaxed) >= kLevelError) hand_over(kErrorTag, message);
 }
 
 void Logger::debug(std::string_view message) {
-  if (level_.load(std::memory_order_relaxed) >= 4) hand_over("[debug] ", message);
+  if (level_.load(std::memory_order_relaxed) >= kLevelDebug) hand_over(kDebugTag, message);
 }
 
 void Logger::trace(std::string_view message) {
-  if (level_.load(std::memory_order_relaxed) >= 5) hand_over("[trace] ", message);
+  if (level_.load(std::memory_order_relaxed) >= kLevelTrace) hand_over(kTraceTag, message);
 }
 
 void Logger::hand_over(std::string_view tag, std::string_view message) {
@@ -117,16 +144,23 @@ void Logger::wake_writer() {
   wakeup_.notify_one();
 }
 
+void Logger::drain() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!running_) return;
+  const std::uint64_t asked = drains_asked_.fetch_add(1, std::memory_order_acq_rel) + 1;
+  woken_ = true;
+  wakeup_.notify_one();
+  drained_.wait_for(lock, kDrainLimit, [&] { return drains_served_ >= asked || !running_; });
+}
+
 void Logger::stop() {
+  const std::lock_guard<std::mutex> one_at_a_time(stop_mutex_);
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     stop_.store(true);
   }
   wakeup_.notify_one();
-  if (thread_) {
-    if (thread_->joinable()) thread_->join();
-    thread_.reset();
-  }
+  if (thread_.joinable()) thread_.join();
   accepting_.store(false);
 }
 
@@ -143,18 +177,27 @@ void Logger::operator()() {
       recover("unknown error");
     }
   }
-  file_.close();
+  disk_->close();
+  finish();
   std::this_thread::yield();
+}
+
+void Logger::finish() noexcept {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    running_ = false;
+  }
+  drained_.notify_all();
 }
 
 void Logger::write_lines() {
   for (;;) {
     Record record{};
     while (lines_.pop(record)) {
-      write_guarded(record);
-      while (!free_slots_.push(record.slot)) {
-      }
+      take(record);
+      if (drain_asked()) serve_drain();
     }
+    if (drain_asked()) serve_drain();
     if (stop_.load()) break;
     pause();
   }
@@ -162,17 +205,55 @@ void Logger::write_lines() {
   flush();
 }
 
+void Logger::take(const Record& record) noexcept {
+  write_guarded(record);
+  while (!free_slots_.push(record.slot)) {
+  }
+}
+
+bool Logger::drain_asked() const noexcept {
+  return drains_asked_.load(std::memory_order_relaxed) != drains_seen_;
+}
+
+// Every line handed over before the drain was asked for is in the pending
+// lines already or among the next kSlots of the queue, which is first in,
+// first out: a flood of later lines does not hold the drain up.
+void Logger::serve_drain() noexcept {
+  drains_seen_ = drains_asked_.load(std::memory_order_acquire);
+  Record record{};
+  for (int i = 0; i < kSlots && lines_.pop(record); ++i) take(record);
+  try {
+    flush();
+  } catch (...) {
+    // The drain ends all the same; the lines stay pending.
+  }
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    drains_served_ = drains_seen_;
+  }
+  drained_.notify_all();
+}
+
 // A line that fails to be written is lost, not the thread.
 void Logger::write_guarded(const Record& record) noexcept {
   try {
     write(record);
   } catch (const std::exception& e) {
-    report_exception(e.what());
-    lose(1, e.what());
+    lose_record(record, e.what());
   } catch (...) {
-    report_exception("unknown error");
-    lose(1, "unknown error");
+    lose_record(record, "unknown error");
   }
+}
+
+void Logger::lose_record(const Record& record, const char* what) noexcept {
+  report_exception(what);
+  try {
+    flush();  // the older pending lines first, so that the count keeps the time order
+  } catch (...) {
+    // Then they are counted with it.
+  }
+  const std::string_view stamp = line_stamp({slot(record.slot), record.length});
+  lose(1, stamp, stamp, what);
 }
 
 // After the stop, producers still holding a slot may push one more line: the
@@ -199,85 +280,196 @@ void Logger::retire_slots() {
 }
 
 void Logger::write(const Record& record) {
-  written_ += record.length;
+  const std::string_view line(slot(record.slot), record.length);
   // The line that reaches the rotation size is the first of the new file.
-  if (written_ >= rotation_size_) rotate_file();
-  if (pending_size_ + record.length > kPendingSize) {
-    flush();
-    // Still no file: the oldest lines make room.
-    if (pending_size_ + record.length > kPendingSize) drop_pending(file_.error());
-  }
-  std::memcpy(pending_.get() + pending_size_, slot(record.slot), record.length);
-  pending_size_ += record.length;
-  ++pending_lines_;
+  if (rotation_due(line.size())) rotate_file(line);
+  append(line.data(), line.size());
+}
+
+// Only bytes that reached the file count, and nothing rotates while writes
+// fail: a full disk must not turn the history into empty numbered logs.
+bool Logger::rotation_due(std::size_t length) const noexcept {
+  if (failing_) return false;
+  const std::int64_t size = counted_ + static_cast<std::int64_t>(pending_size_ + length);
+  return size >= 0 && static_cast<std::uint64_t>(size) >= settings_.rotation_size;
 }
 
 // A rotation that fails twice leaves the lines in the current file, which may
-// then outgrow the rotation size until a later rotation succeeds.
-void Logger::rotate_file() {
+// then outgrow the rotation size until a later rotation succeeds. Either way
+// the line goes into the file that is current afterwards and is not counted.
+void Logger::rotate_file(std::string_view line) {
   flush();
-  file_.close();
+  if (failing_) return;
+  disk_->close();
+  const std::string_view stamp = line_stamp(line);
   try {
     try {
-      rotate();
+      rotate(stamp);
     } catch (const std::exception&) {
       std::this_thread::sleep_for(kRotationRetry);
-      rotate();
+      rotate(stamp);
     }
+    move_failing_ = false;
   } catch (const std::exception& e) {
     report_exception(e.what());
+    if (!std::exchange(move_failing_, true)) {
+      report(stamp, "Log " + path_.string() + " could not be rotated: " + failure_reason(e) +
+                        "; it keeps growing until a later rotation succeeds");
+    }
   }
-  file_.open(path_);
-  written_ = 0;
+  disk_->open(path_);
+  counted_ = -static_cast<std::int64_t>(line.size());
+}
+
+// Removes the old logs beyond the maximum and moves the current one to its
+// number. Raises the file system's errors.
+void Logger::rotate(std::string_view stamp) {
+  const fs::path folder(settings_.folder);
+  const OldLogs old = remove_old_logs(folder, settings_.file_name, settings_.max_logs, *disk_);
+  report_old_logs(old, stamp);
+  move_current_log(folder, settings_.file_name, old.next_number);
+}
+
+// Each old log that stays is reported once, and once more when it goes.
+void Logger::report_old_logs(const OldLogs& old, std::string_view stamp) {
+  for (const auto& [path, error] : old.kept) {
+    if (stuck_logs_.insert(path).second) {
+      report(stamp, "Old log " + path.string() + " could not be removed: " + error_reason(error));
+    }
+  }
+  for (const fs::path& path : old.removed) {
+    if (stuck_logs_.erase(path) > 0) {
+      report(stamp, "Old log " + path.string() + " was removed at last");
+    }
+  }
+  // One that went by other hands is forgotten.
+  for (auto at = stuck_logs_.begin(); at != stuck_logs_.end();) {
+    boost::system::error_code error;
+    at = fs::exists(*at, error) || error ? std::next(at) : stuck_logs_.erase(at);
+  }
+}
+
+// The thread's own error lines, stamped with the time of the line they
+// precede so that the time order holds.
+void Logger::report(std::string_view stamp, const std::string& text) {
+  if (level_.load(std::memory_order_relaxed) < kLevelError) return;
+  char line[kSlotSize];
+  append(line, compose_line(line, sizeof line, stamp, kErrorTag, text));
+}
+
+void Logger::append(const char* line, std::size_t length) {
+  if (pending_size_ + length > kPendingSize || pending_lines_ == kMostPendingLines) {
+    flush();
+    // Still no file: the oldest lines make room.
+    if (pending_size_ > 0) lose_pending(0, disk_->error());
+  }
+  std::memcpy(pending_.get() + pending_size_, line, length);
+  pending_size_ += length;
+  pending_ends_[pending_lines_++] = static_cast<std::uint32_t>(pending_size_);
 }
 
 // Hands the pending lines to the file, opening it first when it is closed,
-// and says first how many lines were lost before. While the file cannot be
-// opened, the lines stay pending as long as there is room.
+// after the count of the lines lost before them. While the file cannot be
+// opened, the lines stay pending as long as there is room; what a failed
+// write did not write is lost, and counted.
 void Logger::flush() {
-  if (pending_size_ == 0) return;
-  if (!file_.is_open() && !file_.open(path_)) return;
-  if ((lost_ == 0 || write_lost_line()) && file_.write(pending_.get(), pending_size_)) {
-    pending_size_ = 0;
-    pending_lines_ = 0;
+  if (pending_size_ == 0 && lost_ == 0) return;
+  if (!disk_->is_open() && !disk_->open(path_)) {
+    failing_ = true;
     return;
   }
-  drop_pending(file_.error());
-  file_.close();
+  std::size_t written = 0;
+  if (lost_ == 0 || write_lost_line()) {
+    written = write_out(pending_.get(), pending_size_);
+    if (!failing_) {
+      pending_size_ = 0;
+      pending_lines_ = 0;
+      return;
+    }
+  }
+  lose_pending(written, disk_->error());
+  disk_->close();
 }
 
+// Writes whole lines, after the end of a line that an earlier write cut off.
+// Returns how many of the bytes reached the file; failing_ says whether all
+// of them did.
+std::size_t Logger::write_out(const char* data, std::size_t size) {
+  failing_ = true;
+  if (!line_end_due_.empty()) {
+    const std::size_t ended = disk_->write(line_end_due_.data(), line_end_due_.size());
+    counted_ += static_cast<std::int64_t>(ended);
+    line_end_due_.remove_prefix(ended);
+    if (!line_end_due_.empty()) return 0;
+  }
+  const std::size_t written = size == 0 ? 0 : disk_->write(data, size);
+  counted_ += static_cast<std::int64_t>(written);
+  failing_ = written < size;
+  return written;
+}
+
+// Stamped with the time of the first lost line: the lines before it in the
+// file are older, those after it newer.
 bool Logger::write_lost_line() {
-  char text[64 + sizeof lost_reason_];
-  std::snprintf(text, sizeof text, "%" PRIu64 " log lines were lost: %s", lost_, lost_reason_);
-  char stamp[kMaxTimeStamp];
-  const std::size_t stamp_size = local_time_stamp(std::chrono::system_clock::now(), stamp);
+  char text[128 + sizeof lost_reason_];
+  std::snprintf(text, sizeof text, "%" PRIu64 " log lines were lost from %.*s to %.*s: %s", lost_,
+                static_cast<int>(lost_first_.size), lost_first_.text,
+                static_cast<int>(lost_last_.size), lost_last_.text, lost_reason_);
   char line[kSlotSize];
-  const std::size_t length = compose_line(line, sizeof line, {stamp, stamp_size}, {}, text);
-  if (!file_.write(line, length)) return false;
-  written_ += length;
+  const std::size_t length = compose_line(line, sizeof line, lost_first_.view(), {}, text);
+  const std::size_t written = write_out(line, length);
+  if (failing_) {
+    end_cut_line({line, written});
+    return false;
+  }
   lost_ = 0;
   return true;
 }
 
-void Logger::lose(std::uint64_t lines, std::string_view reason) noexcept {
+// A write that stopped inside a line leaves that line open: its end goes
+// first next time, so that the next line starts on a line of its own.
+void Logger::end_cut_line(std::string_view written_part) noexcept {
+  if (written_part.empty()) return;
+  line_end_due_ = written_part.back() == '\r' ? "\n" : "\r\n";
+}
+
+// The pending lines from the first that did not reach the file whole on are
+// lost.
+void Logger::lose_pending(std::size_t written, std::uint32_t error) noexcept {
+  const std::uint32_t* ends = pending_ends_.get();
+  const auto whole =
+      static_cast<std::size_t>(std::upper_bound(ends, ends + pending_lines_, written) - ends);
+  if (whole < pending_lines_) {
+    const char* data = pending_.get();
+    const std::size_t first = whole == 0 ? 0 : ends[whole - 1];
+    const std::size_t last = pending_lines_ == 1 ? 0 : ends[pending_lines_ - 2];
+    end_cut_line({data + first, written - first});
+    std::string reason;
+    try {
+      reason = error_reason(error);
+    } catch (...) {
+      // The count matters more than its cause.
+    }
+    lose(pending_lines_ - whole, line_stamp({data + first, ends[whole] - first}),
+         line_stamp({data + last, pending_size_ - last}), reason);
+  }
+  pending_size_ = 0;
+  pending_lines_ = 0;
+}
+
+void Logger::lose(std::uint64_t lines, std::string_view first, std::string_view last,
+                  std::string_view reason) noexcept {
+  if (lost_ == 0) lost_first_.set(first);
+  lost_last_.set(last);
   lost_ += lines;
   const std::size_t size = std::min(reason.size(), sizeof lost_reason_ - 1);
-  std::memcpy(lost_reason_, reason.data(), size);
+  std::copy_n(reason.data(), size, lost_reason_);
   lost_reason_[size] = '\0';
 }
 
-void Logger::drop_pending(std::uint32_t error) noexcept {
-  char code[32];
-  std::snprintf(code, sizeof code, "system error %" PRIu32, error);
-  std::string text;
-  try {
-    text = platform::error_text(error);
-  } catch (...) {
-    // The code alone then.
-  }
-  lose(pending_lines_, text.empty() ? std::string_view(code) : text);
-  pending_size_ = 0;
-  pending_lines_ = 0;
+void Logger::Stamp::set(std::string_view stamp) noexcept {
+  size = std::min(stamp.size(), sizeof text);
+  std::copy_n(stamp.data(), size, text);
 }
 
 void Logger::pause() {
@@ -286,8 +478,9 @@ void Logger::pause() {
   std::this_thread::yield();
   if (!lines_.empty()) return;
   flush();
-  // Sleeps until a producer hands a line over or the stop comes; lines that
-  // wait for a file that cannot be opened now are tried again meanwhile.
+  // Sleeps until a producer hands a line over, a drain is asked for or the
+  // stop comes; lines that wait for a file that cannot be opened now are
+  // tried again meanwhile.
   std::unique_lock<std::mutex> lock(mutex_);
   writer_asleep_.exchange(true, std::memory_order_acq_rel);
   const auto work = [this] { return woken_ || stop_.load() || !lines_.empty(); };

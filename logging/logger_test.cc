@@ -1,7 +1,10 @@
 #include "logging/logger.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <limits>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
@@ -10,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "logging/testing/faulty_disk.h"
 #include "tests/capture.h"
 #include "tests/temp_folder.h"
 
@@ -21,9 +25,10 @@ namespace fs = boost::filesystem;
 using Texts = std::vector<std::string>;
 
 // The texts of a log's lines after checking that each has its time stamp, one
-// blank and a "\r\n" line end, with no other line break.
-Texts texts_of(const std::string& content) {
-  static const std::regex line(R"(\d{8}T\d{6}(\.\d{6})? ([^\r\n]*)\r\n)");
+// blank and a "\r\n" line end, with no other line break; their time stamps
+// go to stamps when given.
+Texts texts_of(const std::string& content, Texts* stamps = nullptr) {
+  static const std::regex line(R"((\d{8}T\d{6}(?:\.\d{6})?) ([^\r\n]*)\r\n)");
   Texts texts;
   auto at = content.cbegin();
   std::smatch match;
@@ -34,6 +39,7 @@ Texts texts_of(const std::string& content) {
       break;
     }
     texts.push_back(match[2]);
+    if (stamps) stamps->push_back(match[1]);
     at = match[0].second;
   }
   return texts;
@@ -41,10 +47,13 @@ Texts texts_of(const std::string& content) {
 
 std::string numbered(int i) { return "line " + std::to_string(i); }
 
+// How many lines were lost, the time stamps of the first and the last, why.
+const std::regex kLostLines(R"((\d+) log lines were lost from (\S+) to (\S+): (.*))");
+
 class LoggerTest : public ::testing::Test {
  protected:
   int start(Logger& logger, std::uint64_t rotation_size = 1 << 20, int level = 0) {
-    return logger.start(name_, dir_.text(), rotation_size, 9, level);
+    return logger.start({dir_.text(), name_, rotation_size, 9, level});
   }
   Texts texts(const std::string& file) const { return texts_of(dir_.read(file)); }
 
@@ -67,7 +76,7 @@ TEST_F(LoggerTest, LevelDecidesWhichOperationsWrite) {
   for (const Case& c : cases) {
     const std::string file = "level" + std::to_string(c.level) + ".vmrsmgr.log";
     Logger logger;
-    ASSERT_EQ(logger.start(file, dir_.text(), 1 << 20, 9, c.level), 0);
+    ASSERT_EQ(logger.start({dir_.text(), file, 1 << 20, 9, c.level}), 0);
     logger.log("log");
     logger.error("e");
     logger.debug("d");
@@ -78,17 +87,22 @@ TEST_F(LoggerTest, LevelDecidesWhichOperationsWrite) {
 }
 
 // Fewer lines than slots, one more than the slots (the last producer waits for
-// the thread), and many more; stop comes right after the last hand-over.
-TEST_F(LoggerTest, StopWritesEveryLineHandedOverInOrder) {
+// the thread), and many more; a drain, then the stop, come right after the
+// last hand-over.
+TEST_F(LoggerTest, DrainAndStopWriteEveryLineHandedOverInOrder) {
   for (const int count : {20, 33, 1000}) {
     const std::string file = std::to_string(count) + ".vmrsmgr.log";
     Logger logger;
-    ASSERT_EQ(logger.start(file, dir_.text(), 1 << 30, 9, 0), 0);
+    ASSERT_EQ(logger.start({dir_.text(), file, 1 << 30, 9, 0}), 0);
     Texts expected;
     for (int i = 0; i < count; ++i) {
       logger.log(numbered(i));
       expected.push_back(numbered(i));
     }
+    logger.drain();
+    EXPECT_EQ(texts(file), expected) << count;
+    logger.log("after the drain");
+    expected.push_back("after the drain");
     logger.stop();
     EXPECT_EQ(texts(file), expected) << count;
   }
@@ -117,19 +131,23 @@ TEST_F(LoggerTest, ConcurrentProducersLoseNothing) {
   }
 }
 
+// A trace message of kTraceMessageRoom bytes still fits whole.
 TEST_F(LoggerTest, LongMessageIsCutButTheNextLineStartsOnItsOwn) {
   Logger logger;
-  ASSERT_EQ(start(logger), 0);
+  ASSERT_EQ(start(logger, 1 << 20, kLevelTrace), 0);
   logger.log(std::string(2000, 'x'));
+  const std::string fits(Logger::kTraceMessageRoom, 'y');
+  logger.trace(fits);
   logger.log("next");
   logger.stop();
   const std::string content = dir_.read(name_);
   const std::size_t first_end = content.find("\r\n") + 2;
   EXPECT_EQ(first_end, Logger::kSlotSize);
   const Texts lines = texts_of(content);
-  ASSERT_EQ(lines.size(), 2U);
+  ASSERT_EQ(lines.size(), 3U);
   EXPECT_EQ(lines[0].find_first_not_of('x'), std::string::npos);
-  EXPECT_EQ(lines[1], "next");
+  EXPECT_EQ(lines[1], "[trace] " + fits);
+  EXPECT_EQ(lines[2], "next");
 }
 
 TEST_F(LoggerTest, FileAlreadyAtTheRotationSizeRotatesBeforeTheFirstLine) {
@@ -159,7 +177,7 @@ TEST_F(LoggerTest, LineThatReachesTheSizeStartsTheNextFile) {
   for (const Case& c : cases) {
     testing::TempFolder dir;
     Logger logger;
-    ASSERT_EQ(logger.start(name_, dir.text(), c.rotation_size, 9, 0), 0);
+    ASSERT_EQ(logger.start({dir.text(), name_, c.rotation_size, 9, 0}), 0);
     for (const char* tail : {"a", "b", "c", "d"}) logger.log((c.rotation_size ? m : "") + tail);
     logger.stop();
     EXPECT_EQ(dir.entries().size(), c.files.size());
@@ -190,7 +208,7 @@ TEST_F(LoggerTest, StartFailsWithTheCauseWhereTheFileCanNeverBe) {
     SCOPED_TRACE(c.name);
     Logger logger;
     for (int i = 0; i < 100; ++i) logger.log("before start");  // must not wait for a slot
-    EXPECT_EQ(logger.start(c.file, c.folder.string(), 100, 9, 5), -1);
+    EXPECT_EQ(logger.start({c.folder.string(), c.file, 100, 9, 5}), -1);
     EXPECT_NE(logger.start_error(), 0U);
     for (int i = 0; i < 100; ++i) logger.error("after a failed start");
     logger.stop();
@@ -199,7 +217,7 @@ TEST_F(LoggerTest, StartFailsWithTheCauseWhereTheFileCanNeverBe) {
     EXPECT_FALSE(fs::exists(fs::current_path() / c.file, too_long));
   }
   Logger logger;
-  EXPECT_EQ(logger.start(name_, (dir_.path() / "missing").string(), 100, 9, 5), -1);
+  EXPECT_EQ(logger.start({(dir_.path() / "missing").string(), name_, 100, 9, 5}), -1);
   EXPECT_EQ(logger.start_error(), platform::path_not_found_error());
 }
 
@@ -227,20 +245,23 @@ TEST_F(LoggerTest, LinesLostToAFailedWriteAreCountedInTheNextFile) {
   logger.log(logged.back());
   logger.stop();
 
-  const Texts lines = texts("real.log");
+  Texts stamps;
+  const Texts lines = texts_of(dir_.read("real.log"), &stamps);
   ASSERT_FALSE(lines.empty());
   std::smatch lost;
-  ASSERT_TRUE(std::regex_match(lines[0], lost, std::regex(R"((\d+) log lines were lost: (.*))")))
-      << lines[0];
+  ASSERT_TRUE(std::regex_match(lines[0], lost, kLostLines)) << lines[0];
   const std::ptrdiff_t count = std::stol(lost[1]);
-  EXPECT_EQ(lost[2], platform::error_text(ENOSPC));
+  EXPECT_EQ(lost[2], stamps[0]);
+  EXPECT_EQ(lost[4], platform::error_text(ENOSPC));
   ASSERT_GE(count, 1);
   ASSERT_LT(count, static_cast<std::ptrdiff_t>(logged.size()));
   EXPECT_EQ(Texts(lines.begin() + 1, lines.end()), Texts(logged.begin() + count, logged.end()));
 }
 
-// A folder under the next rotated name makes the move fail, twice: the lines
-// stay in the current file and a later run rotates it once the way is free.
+// A folder under the next rotated name makes the move fail, at two
+// rotations: the lines stay in the current file, each failure goes to
+// standard error and the first into the log; a later run rotates the file
+// once the way is free.
 TEST_F(LoggerTest, FailedRotationReportsOnceAndKeepsEveryLine) {
   const std::string earlier = std::string(97, 'e') + "\r\n";
   dir_.write(name_, earlier);
@@ -249,17 +270,25 @@ TEST_F(LoggerTest, FailedRotationReportsOnceAndKeepsEveryLine) {
   {
     CapturedOutput output;
     Logger logger;
-    ASSERT_EQ(start(logger, 100), 0);
+    ASSERT_EQ(start(logger, 100, kLevelError), 0);
     logger.log("first");
-    logger.log("second");
+    logger.log("second");  // the report filled the file again
     logger.stop();
     const std::string err = output.err();
     EXPECT_EQ(err.rfind("EXEPTION: ", 0), 0U) << err;
-    EXPECT_EQ(err.find("EXEPTION: ", 1), std::string::npos) << err;
+    const std::size_t second = err.find("EXEPTION: ", 1);
+    ASSERT_NE(second, std::string::npos) << err;
+    EXPECT_EQ(err.find("EXEPTION: ", second + 1), std::string::npos) << err;
   }
   const std::string kept = dir_.read(name_);
   EXPECT_EQ(kept.substr(0, earlier.size()), earlier);
-  EXPECT_EQ(texts_of(kept.substr(earlier.size())), (Texts{"first", "second"}));
+  const Texts lines = texts_of(kept.substr(earlier.size()));
+  ASSERT_EQ(lines.size(), 3U);
+  EXPECT_TRUE(std::regex_match(
+      lines[0], std::regex("\\[error\\] Log .+ could not be rotated: .+; it keeps growing until a "
+                           "later rotation succeeds")))
+      << lines[0];
+  EXPECT_EQ(Texts(lines.begin() + 1, lines.end()), (Texts{"first", "second"}));
 
   fs::remove_all(dir_.path() / (name_ + "1"));
   Logger logger;
@@ -268,6 +297,76 @@ TEST_F(LoggerTest, FailedRotationReportsOnceAndKeepsEveryLine) {
   logger.stop();
   EXPECT_EQ(dir_.read(name_ + "1"), kept);
   EXPECT_EQ(texts(name_), Texts{"third"});
+}
+
+// An old log that cannot be removed stays and is reported once; the current
+// log moves on all the same, and the next oldest goes instead. Once the old
+// log can go, it goes, and that is reported too.
+TEST_F(LoggerTest, OldLogThatCannotBeRemovedIsReportedAndTheRotationGoesOn) {
+  dir_.write(name_, std::string(97, 'e') + "\r\n");
+  dir_.write(name_ + "1", "1");
+  dir_.write(name_ + "2", "2");
+  auto disk = std::make_unique<testing::FaultyDisk>();
+  testing::FaultyDisk& faults = *disk;
+  faults.refuse_removal(name_ + "1");
+  Logger logger(std::move(disk));
+  ASSERT_EQ(logger.start({dir_.text(), name_, 100, 3, kLevelError}), 0);
+  logger.log("a");  // 1 stays, 2 goes, the log becomes 3
+  logger.log("b");  // the report filled the log: 1 stays, 3 goes, the log becomes 4
+  logger.drain();
+  faults.refuse_removal(name_ + "1", false);
+  const std::string c(100, 'c');
+  logger.log(c);  // 1 goes, the log becomes 5
+  logger.stop();
+
+  const std::string old = "[error] Old log " + (dir_.path() / (name_ + "1")).string();
+  const std::string busy =
+      boost::system::errc::make_error_code(boost::system::errc::device_or_resource_busy).message();
+  EXPECT_EQ(dir_.entries(), (std::set<std::string>{name_, name_ + "4", name_ + "5"}));
+  EXPECT_EQ(texts(name_ + "4"), (Texts{old + " could not be removed: " + busy, "a"}));
+  EXPECT_EQ(texts(name_ + "5"), Texts{"b"});
+  EXPECT_EQ(texts(name_), (Texts{old + " was removed at last", c}));
+}
+
+// A full disk: a write stops part-way, then every write fails until there is
+// room again. Although the lines would fill the log twice, nothing rotates
+// meanwhile: no numbered log is made and none removed. The line the write
+// cut off is ended, and the count of the lost lines comes next, at the time
+// of the first of them. A drain does not wait for room.
+TEST_F(LoggerTest, FullDiskNeitherRotatesNorRemovesAndKeepsOneLinePerLine) {
+  const std::string history = "20240131T081502 history\r\n";
+  for (const char* suffix : {"", "1", "2"}) dir_.write(name_ + suffix, history);
+  auto disk = std::make_unique<testing::FaultyDisk>();
+  testing::FaultyDisk& faults = *disk;
+  const std::string cut(500, 'c');
+  faults.set_room(cut.size() / 2);
+  Logger logger(std::move(disk));
+  ASSERT_EQ(logger.start({dir_.text(), name_, 4096, 3, 0}), 0);
+  logger.log(cut);
+  for (int i = 0; i < 200; ++i) logger.log(numbered(i));
+  logger.drain();
+  faults.set_room(std::numeric_limits<std::uint64_t>::max());
+  logger.log("after");
+  logger.stop();
+
+  EXPECT_EQ(dir_.entries(), (std::set<std::string>{name_, name_ + "1", name_ + "2"}));
+  EXPECT_EQ(dir_.read(name_ + "1"), history);
+  EXPECT_EQ(dir_.read(name_ + "2"), history);
+  Texts stamps;
+  const Texts lines = texts_of(dir_.read(name_), &stamps);
+  ASSERT_EQ(lines.size(), 4U);
+  EXPECT_EQ(lines[0], "history");
+  EXPECT_LT(lines[1].size(), cut.size());
+  EXPECT_EQ(cut.rfind(lines[1], 0), 0U);
+  std::smatch lost;
+  ASSERT_TRUE(std::regex_match(lines[2], lost, kLostLines)) << lines[2];
+  EXPECT_EQ(lost[1], "201");
+  EXPECT_EQ(lost[2], stamps[1]);
+  EXPECT_EQ(stamps[2], stamps[1]);
+  EXPECT_LE(lost[3], stamps[3]);
+  EXPECT_EQ(lost[4], platform::error_text(platform::disk_full_error()));
+  EXPECT_EQ(lines[3], "after");
+  EXPECT_TRUE(std::is_sorted(stamps.begin(), stamps.end()));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <regex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -80,7 +82,7 @@ TEST(LogFileInheritance, ChildStartedAfterTheLogWasOpenedDoesNotHoldIt) {
   testing::TempFolder dir;
   const fs::path file = dir.path() / "dariri.vmrsmgr.log";
   Logger logger;
-  ASSERT_EQ(logger.start("dariri.vmrsmgr.log", dir.text(), 1 << 20, 9, 0), 0);
+  ASSERT_EQ(logger.start({dir.text(), "dariri.vmrsmgr.log", 1 << 20, 9, 0}), 0);
   logger.log("open");
   for (int i = 0; i < 500 && (!fs::exists(file) || fs::file_size(file) == 0); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -103,15 +105,16 @@ TEST(LogFileHeld, LinesWaitUntilTheFileCanBeOpened) {
     auto holder = open_file(dir.path() / "dariri.vmrsmgr.log", 0, FALSE);
     ASSERT_TRUE(holder);
     Logger logger;
-    ASSERT_EQ(logger.start("dariri.vmrsmgr.log", dir.text(), 1 << 30, 9, 0), 0);
+    ASSERT_EQ(logger.start({dir.text(), "dariri.vmrsmgr.log", 1 << 30, 9, 0}), 0);
     for (int i = 0; i < count; ++i) logger.log("while held " + std::to_string(i));
+    logger.drain();  // tries once, does not wait for the file
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a few idle pauses pass
     holder.reset();
     logger.log("after");
     logger.stop();
 
     const std::string content = dir.read("dariri.vmrsmgr.log");
-    const std::regex lost(" (\\d+) log lines were lost: (.*)\r\n");
+    const std::regex lost(" (\\d+) log lines were lost from \\S+ to \\S+: (.*)\r\n");
     std::smatch match;
     int kept_from = 0;
     if (count > 1) {
@@ -130,15 +133,62 @@ TEST(LogFileHeld, LinesWaitUntilTheFileCanBeOpened) {
   }
 }
 
+// A viewer holds an old log open, sharing reading and writing but not its
+// removal. The rotation goes on without it: the current log keeps its size
+// and the number of logs stays bounded; the log says so, and once the viewer
+// lets go the old log goes, which the log says too.
+TEST(LogFileHeld, OldLogThatAViewerHoldsStaysAndTheRotationGoesOn) {
+  testing::TempFolder dir;
+  const std::string name = "dariri.vmrsmgr.log";
+  dir.write(name, std::string(5000, 'e'));  // rotated before the first line
+  for (const char* number : {"1", "2", "3"}) dir.write(name + number, number);
+  auto viewer = open_file(dir.path() / (name + "1"), FILE_SHARE_READ | FILE_SHARE_WRITE, FALSE);
+  ASSERT_TRUE(viewer);
+  Logger logger;
+  ASSERT_EQ(logger.start({dir.text(), name, 4096, 3, kLevelError}), 0);
+  logger.log("first");
+  logger.drain();
+  const std::string old = " [error] Old log " + (dir.path() / (name + "1")).string();
+  EXPECT_EQ(dir.entries(), (std::set<std::string>{name, name + "1", name + "4"}));
+  const std::string current = dir.read(name);
+  EXPECT_EQ(current.find(old + " could not be removed: " +
+                         platform::system_message(ERROR_SHARING_VIOLATION) + "\r\n"),
+            current.find(' '))
+      << current;
+  EXPECT_NE(current.find(" first\r\n"), std::string::npos) << current;
+
+  std::uintmax_t largest = 0;
+  for (int i = 0; i < 400; ++i) {
+    logger.log(std::string(200, 'x'));
+    if (i % 20 == 0) {
+      logger.drain();
+      largest = std::max(largest, fs::file_size(dir.path() / name));
+      EXPECT_EQ(dir.entries().size(), 3U);
+    }
+  }
+  EXPECT_LE(largest, 4096U + Logger::kSlotSize);  // the line that opened it is not counted
+  EXPECT_EQ(dir.read(name + "1"), "1");
+
+  viewer.reset();
+  for (int i = 0; i < 5; ++i) logger.log(std::string(1000, 'y'));
+  logger.stop();
+  EXPECT_FALSE(fs::exists(dir.path() / (name + "1")));
+  int removed = 0;
+  for (const std::string& file : dir.entries()) {
+    removed += dir.read(file).find(old + " was removed at last\r\n") != std::string::npos;
+  }
+  EXPECT_EQ(removed, 1);
+}
+
 // Under the names Windows gives a device, or a folder that is not there, the
 // log can never be written: the start fails with the code the service
 // reports.
 TEST(LogFileHeld, StartFailsOnADeviceOrAMissingFolder) {
   testing::TempFolder dir;
   Logger logger;
-  EXPECT_EQ(logger.start("dariri.vmrsmgr.log", "NUL", 1 << 20, 9, 0), -1);
+  EXPECT_EQ(logger.start({"NUL", "dariri.vmrsmgr.log", 1 << 20, 9, 0}), -1);
   EXPECT_NE(logger.start_error(), 0U);
-  EXPECT_EQ(logger.start("dariri.vmrsmgr.log", dir.text() + "\\missing", 1 << 20, 9, 0), -1);
+  EXPECT_EQ(logger.start({dir.text() + "\\missing", "dariri.vmrsmgr.log", 1 << 20, 9, 0}), -1);
   EXPECT_EQ(logger.start_error(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 

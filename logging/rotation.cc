@@ -1,12 +1,9 @@
 #include "logging/rotation.h"
 
 #include <algorithm>
-#include <limits>
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/lexical_cast/try_lexical_convert.hpp>
-
-#include "logging/logger.h"
 
 namespace vmrsmgr {
 
@@ -18,11 +15,11 @@ std::optional<std::int32_t> rotation_number(std::string_view suffix) {
   return number;
 }
 
-void rotate_logs(const fs::path& directory, const std::string& file_name, std::uint64_t max_logs) {
+OldLogs remove_old_logs(const fs::path& directory, const std::string& file_name,
+                        std::uint64_t max_logs, LogDisk& disk) {
   std::uint64_t count = 0;
   std::int64_t highest = 0;
-  std::int64_t lowest = std::numeric_limits<std::int64_t>::max();
-  fs::path oldest;
+  std::vector<std::pair<std::int32_t, fs::path>> numbered;
   for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
     if (!fs::is_regular_file(entry.status())) continue;
     const std::string name = entry.path().filename().string();
@@ -33,15 +30,30 @@ void rotate_logs(const fs::path& directory, const std::string& file_name, std::u
         rotation_number(std::string_view(name).substr(file_name.size()));
     if (!number || *number < 0) continue;
     highest = std::max<std::int64_t>(highest, *number);
-    if (*number < lowest) {
-      lowest = *number;
-      oldest = entry.path();  // by its own name: log05 is not log5
+    numbered.emplace_back(*number, entry.path());  // by its own name: log05 is not log5
+  }
+  std::sort(numbered.begin(), numbered.end());
+
+  OldLogs old;
+  old.next_number = highest + 1;
+  // After the move the new current log makes the count one more again.
+  const std::uint64_t limit = std::max<std::uint64_t>(max_logs, 2);
+  for (const auto& candidate : numbered) {
+    if (count < limit) break;
+    const fs::path& path = candidate.second;
+    if (const boost::system::error_code error = disk.remove(path)) {
+      old.kept.emplace_back(path, error);
+    } else {
+      old.removed.push_back(path);
+      --count;
     }
   }
-  if (count >= max_logs && !oldest.empty()) fs::remove(oldest);
-  fs::rename(directory / file_name, directory / (file_name + std::to_string(highest + 1)));
+  return old;
 }
 
-void Logger::rotate() { rotate_logs(directory_, file_name_, max_logs_); }
+void move_current_log(const fs::path& directory, const std::string& file_name,
+                      std::int64_t number) {
+  fs::rename(directory / file_name, directory / (file_name + std::to_string(number)));
+}
 
 }  // namespace vmrsmgr

@@ -4,8 +4,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include <boost/filesystem/path.hpp>
+#include <boost/system/error_code.hpp>
+
+#include "logging/log_disk.h"
 
 namespace vmrsmgr {
 
@@ -14,12 +19,29 @@ namespace vmrsmgr {
 // suffix, the empty one of the current log included, carries none.
 std::optional<std::int32_t> rotation_number(std::string_view suffix);
 
-// Moves the current log file_name of directory to one above the highest
-// rotation number present (gaps are not filled). When the log files, the
-// current one included, already number max_logs or more, the numbered log with
-// the lowest number is removed first. Log files are the regular files whose
-// names start with file_name. Raises the file system's errors.
-void rotate_logs(const boost::filesystem::path& directory, const std::string& file_name,
-                 std::uint64_t max_logs);
+// What remove_old_logs did, and the number the current log moves to next.
+struct OldLogs {
+  std::int64_t next_number = 1;
+  std::vector<boost::filesystem::path> removed;
+  // Those that could not be removed, and why.
+  std::vector<std::pair<boost::filesystem::path, boost::system::error_code>> kept;
+};
+
+// Makes room for the current log file_name of directory to become a numbered
+// log: while the log files, the current one included, number max_logs or
+// more, removes the numbered log with the lowest number; one that cannot be
+// removed stays and still counts, and the next lowest goes instead. The
+// current log and one numbered log always stay, whatever max_logs says. Log
+// files are the regular files whose names start with file_name; those with a
+// negative number or none count but are never removed. The next number is one
+// above the highest present (gaps are not filled). Raises the errors of
+// reading the folder.
+OldLogs remove_old_logs(const boost::filesystem::path& directory, const std::string& file_name,
+                        std::uint64_t max_logs, LogDisk& disk);
+
+// Moves the current log to its number, replacing a file of that name.
+// Raises the file system's error when it cannot be moved.
+void move_current_log(const boost::filesystem::path& directory, const std::string& file_name,
+                      std::int64_t number);
 
 }  // namespace vmrsmgr

@@ -49,23 +49,24 @@ bool LogFile::open(const boost::filesystem::path& path) {
   return true;
 }
 
-bool LogFile::write(const char* data, std::size_t size) {
-  if (!is_open()) return false;
-  while (size > 0) {
-    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1U << 30));
+std::size_t LogFile::write(const char* data, std::size_t size) {
+  if (!is_open()) return 0;
+  std::size_t done = 0;
+  while (done < size) {
+    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1U << 30));
     DWORD written = 0;
-    if (!::WriteFile(as_handle(handle_), data, chunk, &written, nullptr)) {
+    const BOOL ok = ::WriteFile(as_handle(handle_), data + done, chunk, &written, nullptr);
+    done += written;
+    if (!ok) {
       error_ = ::GetLastError();
-      return false;
+      break;
     }
     if (written == 0) {
       error_ = ERROR_WRITE_FAULT;
-      return false;
+      break;
     }
-    data += written;
-    size -= written;
   }
-  return true;
+  return done;
 }
 
 void LogFile::close() noexcept {
@@ -73,6 +74,8 @@ void LogFile::close() noexcept {
 }
 
 std::uint32_t path_not_found_error() noexcept { return ERROR_PATH_NOT_FOUND; }
+
+std::uint32_t disk_full_error() noexcept { return ERROR_DISK_FULL; }
 
 bool is_sharing_conflict(std::uint32_t error) noexcept {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
@@ -93,19 +96,19 @@ bool LogFile::open(const boost::filesystem::path& path) {
   return true;
 }
 
-bool LogFile::write(const char* data, std::size_t size) {
-  if (!is_open()) return false;
-  while (size > 0) {
-    const ssize_t written = ::write(static_cast<int>(handle_), data, size);
+std::size_t LogFile::write(const char* data, std::size_t size) {
+  if (!is_open()) return 0;
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t written = ::write(static_cast<int>(handle_), data + done, size - done);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) {
       error_ = static_cast<std::uint32_t>(written < 0 ? errno : EIO);
-      return false;
+      break;
     }
-    data += written;
-    size -= static_cast<std::size_t>(written);
+    done += static_cast<std::size_t>(written);
   }
-  return true;
+  return done;
 }
 
 void LogFile::close() noexcept {
@@ -113,6 +116,8 @@ void LogFile::close() noexcept {
 }
 
 std::uint32_t path_not_found_error() noexcept { return ENOENT; }
+
+std::uint32_t disk_full_error() noexcept { return ENOSPC; }
 
 // Nothing but Windows keeps others from opening a file.
 bool is_sharing_conflict(std::uint32_t) noexcept { return false; }

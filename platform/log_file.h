@@ -24,8 +24,9 @@ class LogFile {
   // False when it cannot be opened.
   bool open(const boost::filesystem::path& path);
   bool is_open() const noexcept { return handle_ != kClosed; }
-  // Appends all the bytes; false on failure.
-  bool write(const char* data, std::size_t size);
+  // Appends the bytes; returns how many reached the file, fewer than size
+  // only when a write failed part-way or at once.
+  std::size_t write(const char* data, std::size_t size);
   void close() noexcept;
   // Why the last open or write failed: the system's error code (Windows'
   // on Windows, errno elsewhere).
@@ -41,6 +42,9 @@ class LogFile {
 // The system's error code of a folder that does not exist
 // (ERROR_PATH_NOT_FOUND on Windows).
 std::uint32_t path_not_found_error() noexcept;
+
+// The system's error code of a full disk (ERROR_DISK_FULL on Windows).
+std::uint32_t disk_full_error() noexcept;
 
 // Whether LogFile::open failed only because another program holds the file
 // for now, so that a later try may succeed.

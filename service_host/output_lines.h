@@ -5,18 +5,14 @@
 #include <string>
 #include <string_view>
 
-#include "logging/log_line.h"
 #include "logging/logger.h"
 
 namespace vmrsmgr {
 
 // The component's output is logged at trace level behind this prefix.
 inline constexpr std::string_view kOutputPrefix = "output: ";
-// The most of it one log line carries: the logger's slot also holds the time
-// stamp, a blank, the tag, the prefix and the line end.
-inline constexpr std::size_t kMaxOutputPiece =
-    Logger::kSlotSize - kMaxTimeStamp - std::string_view(" [trace] ").size() -
-    kOutputPrefix.size() - std::string_view("\r\n").size();
+// The most of it one log record carries behind the prefix.
+inline constexpr std::size_t kMaxOutputPiece = Logger::kTraceMessageRoom - kOutputPrefix.size();
 
 // Turns the component's output into log records: one a line, without its
 // line end ("\n" or "\r\n"), so that each carries its own time stamp and

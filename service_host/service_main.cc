@@ -58,9 +58,7 @@ void serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* argv) {
   const std::string name = service_name(settings);
 
   Logger& log = config.logger();
-  const LogSettings log_setup = log_settings(settings);
-  if (log.start(log_setup.file_name, log_setup.folder, log_setup.rotation_size, log_setup.max_logs,
-                log_setup.level) == -1) {
+  if (log.start(log_settings(settings)) == -1) {
     return give_up(status, name,
                    log.start_error() != 0 ? stopped_by(log.start_error()) : kStoppedOnError);
   }
