@@ -131,17 +131,50 @@ void Logger::hand_over(std::string_view tag, std::string_view message) {
   wake_writer();
 }
 
-// While the thread is awake a producer takes no lock. The thread raises the
-// flag before it looks at the queue a last time and a producer lowers it
-// after its push, each by an exchange: whichever comes second sees the
-// other's work, so no line waits for a thread that sleeps on.
+// While the thread is awake a producer takes no lock and writes nothing the
+// thread writes. No line waits for a sleeping thread: the thread raises
+// writer_asleep_ and then, under the mutex, looks at the queue a last time;
+// a producer pushes its line and then looks at the flag. Between each store
+// and the load that follows it stands a sequentially consistent fence, so
+// of the two loads at least one sees the other side's store: either the
+// thread finds the line, or the producer finds the flag raised and wakes the
+// thread under the mutex, which the thread holds from its last look until it
+// sleeps. The thread sanitizer does not model fences, so there both sides
+// use an exchange, which it does understand, to the same effect.
+#if defined(__SANITIZE_THREAD__)
+#define VMRSMGR_FENCES_UNSEEN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VMRSMGR_FENCES_UNSEEN 1
+#endif
+#endif
+
 void Logger::wake_writer() {
-  if (!writer_asleep_.exchange(false, std::memory_order_acq_rel)) return;
+#ifdef VMRSMGR_FENCES_UNSEEN
+  if (!writer_asleep_.exchange(false, std::memory_order_seq_cst)) return;
+#else
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  // Only a thread that sleeps costs the exchange, and one producer the
+  // wake-up: the others find the flag lowered.
+  if (!writer_asleep_.load(std::memory_order_relaxed) ||
+      !writer_asleep_.exchange(false, std::memory_order_relaxed)) {
+    return;
+  }
+#endif
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     woken_ = true;
   }
   wakeup_.notify_one();
+}
+
+void Logger::announce_sleep() {
+#ifdef VMRSMGR_FENCES_UNSEEN
+  writer_asleep_.exchange(true, std::memory_order_seq_cst);
+#else
+  writer_asleep_.store(true, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+#endif
 }
 
 void Logger::drain() {
@@ -482,7 +515,7 @@ void Logger::pause() {
   // stop comes; lines that wait for a file that cannot be opened now are
   // tried again meanwhile.
   std::unique_lock<std::mutex> lock(mutex_);
-  writer_asleep_.exchange(true, std::memory_order_acq_rel);
+  announce_sleep();
   const auto work = [this] { return woken_ || stop_.load() || !lines_.empty(); };
   if (pending_size_ == 0) {
     wakeup_.wait(lock, work);
@@ -490,7 +523,7 @@ void Logger::pause() {
     wakeup_.wait_for(lock, std::chrono::milliseconds(kRetryMs), work);
   }
   woken_ = false;
-  writer_asleep_.store(false);
+  writer_asleep_.store(false, std::memory_order_relaxed);
 }
 
 void Logger::report_exception(const char* what) noexcept {

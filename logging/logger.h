@@ -91,6 +91,7 @@ class Logger {
 
   void hand_over(std::string_view tag, std::string_view message);
   void wake_writer();
+  void announce_sleep();
   char* slot(std::int32_t index) const {
     return slots_.get() + static_cast<std::size_t>(index) * kSlotSize;
   }
@@ -122,14 +123,19 @@ class Logger {
   void recover(const char* what) noexcept;
   void finish() noexcept;
 
-  std::atomic<int> level_{0};
-  std::unique_ptr<char[]> slots_;
-  boost::lockfree::queue<Record, boost::lockfree::capacity<kSlots>> lines_;
-  boost::lockfree::queue<std::int32_t, boost::lockfree::capacity<kSlots>> free_slots_;
-  // Written under mutex_, read by anyone.
-  std::atomic<bool> stop_{false};
+  // What every producer reads and the thread seldom writes, apart from what
+  // the thread writes as it sleeps and wakes: a producer's load of it is
+  // then never a cache miss while the thread works.
+  static constexpr std::size_t kCacheLine = 64;
+  alignas(kCacheLine) std::atomic<int> level_{0};
   // From start until the thread has drained its last line.
   std::atomic<bool> accepting_{false};
+  // Written under mutex_, read by anyone.
+  std::atomic<bool> stop_{false};
+  std::unique_ptr<char[]> slots_;
+  alignas(kCacheLine) std::atomic<bool> writer_asleep_{false};
+  alignas(kCacheLine) boost::lockfree::queue<Record, boost::lockfree::capacity<kSlots>> lines_;
+  boost::lockfree::queue<std::int32_t, boost::lockfree::capacity<kSlots>> free_slots_;
 
   LogSettings settings_;
   std::uint32_t start_error_ = 0;
@@ -137,9 +143,8 @@ class Logger {
   // lines, try again.
   static constexpr std::int64_t kRetryMs = 10;
 
-  std::mutex mutex_;
+  alignas(kCacheLine) std::mutex mutex_;
   std::condition_variable wakeup_;
-  std::atomic<bool> writer_asleep_{false};
   bool woken_ = false;  // under mutex_
   // Drains asked for, counted; the thread serves the latest it has seen.
   std::atomic<std::uint64_t> drains_asked_{0};

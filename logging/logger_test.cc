@@ -131,6 +131,30 @@ TEST_F(LoggerTest, ConcurrentProducersLoseNothing) {
   }
 }
 
+// The thread sleeps once the queue is empty: a line handed over just as it
+// falls asleep must still wake it. Pauses of varying length between the
+// lines hit every moment of its way to sleep.
+TEST_F(LoggerTest, ALineHandedOverAsTheThreadFallsAsleepIsWritten) {
+  constexpr int kLines = 300;
+  Logger logger;
+  ASSERT_EQ(start(logger), 0);
+  const auto lines_on_disk = [this] {
+    const std::string content = dir_.read(name_);
+    return std::count(content.begin(), content.end(), '\n');
+  };
+  for (int i = 0; i < kLines; ++i) {
+    std::this_thread::sleep_for(std::chrono::microseconds(i % 13 * 7));
+    logger.log(numbered(i));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (lines_on_disk() <= i) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << numbered(i) << " left waiting";
+      std::this_thread::yield();
+    }
+  }
+  logger.stop();
+  EXPECT_EQ(texts(name_).size(), static_cast<std::size_t>(kLines));
+}
+
 // A trace message of kTraceMessageRoom bytes still fits whole.
 TEST_F(LoggerTest, LongMessageIsCutButTheNextLineStartsOnItsOwn) {
   Logger logger;
