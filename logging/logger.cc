@@ -51,15 +51,10 @@ std::string failure_reason(const std::exception& failure) {
 Logger::Logger() : Logger(std::make_unique<LogDisk>()) {}
 
 Logger::Logger(std::unique_ptr<LogDisk> disk)
-    : slots_(std::make_unique<char[]>(kSlots * kSlotSize)),
-      disk_(std::move(disk)),
+    : disk_(std::move(disk)),
+      line_(std::make_unique<char[]>(kSlotSize)),
       pending_(std::make_unique<char[]>(kPendingSize)),
-      pending_ends_(std::make_unique<std::uint32_t[]>(kMostPendingLines)) {
-  for (std::int32_t i = 0; i < kSlots; ++i) {
-    while (!free_slots_.push(i)) {
-    }
-  }
-}
+      pending_ends_(std::make_unique<std::uint32_t[]>(kMostPendingLines)) {}
 
 Logger::~Logger() { stop(); }
 
@@ -112,23 +107,41 @@ void Logger::trace(std::string_view message) {
   if (level_.load(std::memory_order_relaxed) >= kLevelTrace) hand_over(kTraceTag, message);
 }
 
+// The producer takes the moment and copies the text; the thread makes the
+// line of them, so that the producer spends no time on the time stamp's text.
 void Logger::hand_over(std::string_view tag, std::string_view message) {
   if (!accepting_.load()) return;
-  // The time stamp before the slot: nothing may throw while a slot is held.
-  char stamp[kMaxTimeStamp];
-  const std::size_t stamp_size = local_time_stamp(std::chrono::system_clock::now(), stamp);
-  std::int32_t index = 0;
-  while (!free_slots_.pop(index)) {
+  const std::int64_t moment = std::chrono::duration_cast<std::chrono::microseconds>(
+                                  std::chrono::system_clock::now().time_since_epoch())
+                                  .count();
+  Ring::Claim claim;
+  while (!ring_.claim(claim)) {
     // Every slot is in flight: the thread frees one as soon as it is awake.
     if (!accepting_.load()) return;
     wake_writer();
     std::this_thread::yield();
   }
-  const std::size_t length =
-      compose_line(slot(index), kSlotSize, {stamp, stamp_size}, tag, message);
-  while (!lines_.push(Record{index, length})) {
-  }
+  std::memcpy(claim.data, &moment, sizeof moment);
+  char* const text = claim.data + sizeof moment;
+  const std::size_t room = kSlotSize - sizeof moment;
+  const std::size_t tag_size = std::min(tag.size(), room);
+  // copy_n: an empty tag or message may have no data at all.
+  std::copy_n(tag.data(), tag_size, text);
+  const std::size_t message_size = std::min(message.size(), room - tag_size);
+  std::copy_n(message.data(), message_size, text + tag_size);
+  ring_.publish(claim, sizeof moment + tag_size + message_size);
   wake_writer();
+}
+
+std::string_view Logger::compose(const Record& record) noexcept {
+  std::int64_t moment = 0;
+  std::memcpy(&moment, record.line.data(), sizeof moment);
+  char stamp[kMaxTimeStamp];
+  const std::size_t stamp_size = local_time_stamp(
+      std::chrono::system_clock::time_point(std::chrono::microseconds(moment)), stamp);
+  const std::size_t length = compose_line(line_.get(), kSlotSize, {stamp, stamp_size}, {},
+                                          record.line.substr(sizeof moment));
+  return {line_.get(), length};
 }
 
 // While the thread is awake a producer takes no lock and writes nothing the
@@ -225,8 +238,8 @@ void Logger::finish() noexcept {
 
 void Logger::write_lines() {
   for (;;) {
-    Record record{};
-    while (lines_.pop(record)) {
+    Record record;
+    while (ring_.pop(record)) {
       take(record);
       if (drain_asked()) serve_drain();
     }
@@ -239,9 +252,9 @@ void Logger::write_lines() {
 }
 
 void Logger::take(const Record& record) noexcept {
-  write_guarded(record);
-  while (!free_slots_.push(record.slot)) {
-  }
+  const std::string_view line = compose(record);
+  ring_.release(record);
+  write_guarded(line);
 }
 
 bool Logger::drain_asked() const noexcept {
@@ -253,8 +266,8 @@ bool Logger::drain_asked() const noexcept {
 // first out: a flood of later lines does not hold the drain up.
 void Logger::serve_drain() noexcept {
   drains_seen_ = drains_asked_.load(std::memory_order_acquire);
-  Record record{};
-  for (int i = 0; i < kSlots && lines_.pop(record); ++i) take(record);
+  Record record;
+  for (int i = 0; i < kSlots && ring_.pop(record); ++i) take(record);
   try {
     flush();
   } catch (...) {
@@ -268,52 +281,51 @@ void Logger::serve_drain() noexcept {
 }
 
 // A line that fails to be written is lost, not the thread.
-void Logger::write_guarded(const Record& record) noexcept {
+void Logger::write_guarded(std::string_view line) noexcept {
   try {
-    write(record);
+    write(line);
   } catch (const std::exception& e) {
-    lose_record(record, e.what());
+    lose_line(line, e.what());
   } catch (...) {
-    lose_record(record, "unknown error");
+    lose_line(line, "unknown error");
   }
 }
 
-void Logger::lose_record(const Record& record, const char* what) noexcept {
+void Logger::lose_line(std::string_view line, const char* what) noexcept {
   report_exception(what);
   try {
     flush();  // the older pending lines first, so that the count keeps the time order
   } catch (...) {
     // Then they are counted with it.
   }
-  const std::string_view stamp = line_stamp({slot(record.slot), record.length});
+  const std::string_view stamp = line_stamp(line);
   lose(1, stamp, stamp, what);
 }
 
-// After the stop, producers still holding a slot may push one more line: the
-// thread takes every slot back, writing those lines, before it ends.
+// After the stop, producers that passed the check before it may still hand
+// a line over: the thread claims every slot for itself, writing the lines of
+// those claimed before, then gives the slots back empty.
 void Logger::retire_slots() {
   accepting_.store(false);
-  int retired = 0;
-  while (retired < kSlots) {
-    Record record{};
-    std::int32_t index = 0;
-    if (lines_.pop(record)) {
-      write_guarded(record);
-      ++retired;
-    } else if (free_slots_.pop(index)) {
-      ++retired;
+  Ring::Claim held[kSlots];
+  int claimed = 0;
+  Record record;
+  while (claimed < kSlots) {
+    if (ring_.pop(record)) {
+      take(record);
+    } else if (ring_.claim(held[claimed])) {
+      ++claimed;
     } else {
       std::this_thread::yield();
     }
   }
-  for (std::int32_t i = 0; i < kSlots; ++i) {
-    while (!free_slots_.push(i)) {
-    }
+  for (const Ring::Claim& claim : held) {
+    ring_.publish(claim, 0);
+    if (ring_.pop(record)) ring_.release(record);
   }
 }
 
-void Logger::write(const Record& record) {
-  const std::string_view line(slot(record.slot), record.length);
+void Logger::write(std::string_view line) {
   // The line that reaches the rotation size is the first of the new file.
   if (rotation_due(line.size())) rotate_file(line);
   append(line.data(), line.size());
@@ -509,14 +521,14 @@ void Logger::pause() {
   // Give way once first: a producer in full flow has its next line ready by
   // then, and the thread stays awake instead of costing it a wake-up.
   std::this_thread::yield();
-  if (!lines_.empty()) return;
+  if (!ring_.empty()) return;
   flush();
   // Sleeps until a producer hands a line over, a drain is asked for or the
   // stop comes; lines that wait for a file that cannot be opened now are
   // tried again meanwhile.
   std::unique_lock<std::mutex> lock(mutex_);
   announce_sleep();
-  const auto work = [this] { return woken_ || stop_.load() || !lines_.empty(); };
+  const auto work = [this] { return woken_ || stop_.load() || !ring_.empty(); };
   if (pending_size_ == 0) {
     wakeup_.wait(lock, work);
   } else {

@@ -13,11 +13,11 @@
 #include <thread>
 
 #include <boost/filesystem/path.hpp>
-#include <boost/lockfree/queue.hpp>
 
 #include "logging/log_disk.h"
 #include "logging/log_line.h"
 #include "logging/log_settings.h"
+#include "logging/slot_ring.h"
 #include "logging/rotation.h"
 
 namespace vmrsmgr {
@@ -77,10 +77,8 @@ class Logger {
   void operator()();  // the thread body
 
  private:
-  struct Record {
-    std::int32_t slot;
-    std::uint64_t length;
-  };
+  using Ring = SlotRing<static_cast<std::size_t>(kSlots), kSlotSize>;
+  using Record = Ring::Record;
   // A time stamp kept by the thread.
   struct Stamp {
     char text[kMaxTimeStamp] = {};
@@ -92,17 +90,16 @@ class Logger {
   void hand_over(std::string_view tag, std::string_view message);
   void wake_writer();
   void announce_sleep();
-  char* slot(std::int32_t index) const {
-    return slots_.get() + static_cast<std::size_t>(index) * kSlotSize;
-  }
 
   // The thread's side.
   void write_lines();
   void take(const Record& record) noexcept;
   bool drain_asked() const noexcept;
   void serve_drain() noexcept;
-  void write_guarded(const Record& record) noexcept;
-  void write(const Record& record);
+  // The line of a record, in line_.
+  std::string_view compose(const Record& record) noexcept;
+  void write_guarded(std::string_view line) noexcept;
+  void write(std::string_view line);
   bool rotation_due(std::size_t length) const noexcept;
   void rotate_file(std::string_view line);
   void rotate(std::string_view stamp);
@@ -116,7 +113,7 @@ class Logger {
   void lose_pending(std::size_t written, std::uint32_t error) noexcept;
   void lose(std::uint64_t lines, std::string_view first, std::string_view last,
             std::string_view reason) noexcept;
-  void lose_record(const Record& record, const char* what) noexcept;
+  void lose_line(std::string_view line, const char* what) noexcept;
   void pause();
   void retire_slots();
   static void report_exception(const char* what) noexcept;
@@ -132,10 +129,8 @@ class Logger {
   std::atomic<bool> accepting_{false};
   // Written under mutex_, read by anyone.
   std::atomic<bool> stop_{false};
-  std::unique_ptr<char[]> slots_;
   alignas(kCacheLine) std::atomic<bool> writer_asleep_{false};
-  alignas(kCacheLine) boost::lockfree::queue<Record, boost::lockfree::capacity<kSlots>> lines_;
-  boost::lockfree::queue<std::int32_t, boost::lockfree::capacity<kSlots>> free_slots_;
+  Ring ring_;
 
   LogSettings settings_;
   std::uint32_t start_error_ = 0;
@@ -156,6 +151,7 @@ class Logger {
 
   // Used by the thread only.
   std::unique_ptr<LogDisk> disk_;
+  std::unique_ptr<char[]> line_;  // the line being written
   boost::filesystem::path path_;
   // Bytes of the current file that count toward the rotation size: those
   // written to it, less the line that began it after a rotation.
