@@ -48,6 +48,8 @@ TEST(ServiceRun, FromInstallationToStopAndUninstallation) {
   installation.add_component("dariri\\dariri.exe", "--child --tick 100");
   installation.write_config("[general]\ndebug = 5\n");
   const fs::path log = installation.bin() / "log" / "dariri.vmrsmgr.log";
+  // A cmd.exe beside the program, where a bare "cmd" is looked for first.
+  fs::copy_file(test_component(), installation.bin() / "cmd.exe");
 
   Outcome result = installation.tool("--install dariri" + kCredentials);
   ASSERT_EQ(result.exit_code, 0) << result.output;
@@ -63,6 +65,16 @@ TEST(ServiceRun, FromInstallationToStopAndUninstallation) {
       << result.output;
   EXPECT_TRUE(eventually([&] { return contains(Installation::read(log), "grandchild tick 2"); }))
       << Installation::read(log);
+  const fs::path component_folder = installation.root() / "dariri";
+  const std::uint32_t component = static_cast<std::uint32_t>(
+      std::stoul("0" + Installation::read(component_folder / "pid.component")));
+  std::wstring system_folder(MAX_PATH, L'\0');
+  system_folder.resize(::GetSystemDirectoryW(system_folder.data(), MAX_PATH));
+  EXPECT_EQ(::CompareStringOrdinal(program_of(parent_of(component)).c_str(), -1,
+                                   (system_folder + L"\\cmd.exe").c_str(), -1, TRUE),
+            CSTR_EQUAL)
+      << platform::to_narrow(program_of(parent_of(component)));
+  EXPECT_FALSE(fs::exists(installation.bin() / "args.component"));
 
   result = installation.tool("--stop dariri");
   EXPECT_EQ(result.exit_code, 0) << result.output;
@@ -93,7 +105,6 @@ TEST(ServiceRun, FromInstallationToStopAndUninstallation) {
   // The stop step runs once, however long the drain.
   EXPECT_EQ(text.find("Stopping service"), text.rfind("Stopping service")) << text;
   // The console interrupt reaches the component and its child.
-  const fs::path component_folder = installation.root() / "dariri";
   EXPECT_EQ(Installation::read(component_folder / "interrupted.component"), "ctrl-c");
   EXPECT_EQ(Installation::read(component_folder / "interrupted.grandchild"), "ctrl-c");
 
