@@ -81,9 +81,6 @@ void end_component(ServiceStatus& status, const ComponentJob* job) {
   if (job != nullptr) job->terminate(kJobEndMs);
 }
 
-// How long the rest of a line waits for its line end before it is logged.
-constexpr std::uint64_t kPartialLineMs = 100;
-
 // Logs the component's output, a record a line, until it has ended and all of
 // it is logged; at a stop request ends the component while its last words are
 // still read. Sleeps while nothing happens. Whether a stop was requested.
@@ -110,19 +107,14 @@ bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const Compone
     const std::uint64_t now = ::GetTickCount64();
     if (stop_requested && now > drain_until) runner.finish();
     const std::string output = runner.take_output();
-    if (!output.empty()) {
-      lines.add(output, emit);
-      continue;
-    }
-    if (runner.finished()) continue;
-    std::uint64_t timeout = lines.waiting() ? kPartialLineMs : INFINITE;
+    if (!output.empty()) lines.add(output, emit, now);
+    if (lines.due(now)) lines.flush(emit);
+    if (!output.empty() || runner.finished()) continue;
+    std::uint64_t timeout = lines.waiting() ? lines.deadline() - now : INFINITE;
     if (stop_requested) timeout = std::min(timeout, drain_until - now + 1);
     const HANDLE events[] = {runner.output_ready(), status.stop_event()};
     // The stop event stays signalled once a stop was requested.
-    if (::WaitForMultipleObjects(stop_requested ? 1 : 2, events, FALSE,
-                                 static_cast<DWORD>(timeout)) == WAIT_TIMEOUT) {
-      lines.flush(emit);
-    }
+    ::WaitForMultipleObjects(stop_requested ? 1 : 2, events, FALSE, static_cast<DWORD>(timeout));
   }
   lines.flush(emit);
   return stop_requested;
