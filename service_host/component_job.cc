@@ -66,9 +66,10 @@ std::vector<std::uint32_t> ComponentJob::members() const {
   return ids;
 }
 
+bool ComponentJob::empty() const { return !job_ || active_processes(job_.get()) == 0; }
+
 bool ComponentJob::terminate(std::uint32_t wait_ms) const {
-  if (!job_) return true;
-  if (active_processes(job_.get()) == 0) return true;
+  if (empty()) return true;
   ::TerminateJobObject(job_.get(), 1);
   const ULONGLONG until = ::GetTickCount64() + wait_ms;
   while (active_processes(job_.get()) != 0) {

@@ -26,6 +26,7 @@ class ComponentJob {
   bool contains(HANDLE process) const;
   // The processes in the job now, whatever became of their parents.
   std::vector<std::uint32_t> members() const;
+  bool empty() const;
   // Ends whatever is still in the job and waits up to wait_ms for it to be
   // empty; whether it is.
   bool terminate(std::uint32_t wait_ms) const;

@@ -70,15 +70,24 @@ std::optional<ServiceExit> report_launch(Logger& log, Runner& runner,
 constexpr std::uint64_t kDrainMs = 5000;
 // How long the job's backstop waits for its processes to be gone.
 constexpr std::uint32_t kJobEndMs = 2000;
+// While a stop waits, it moves the check point on at least this often, each
+// time with a wait hint that outlasts the wait to the next one.
+constexpr std::uint64_t kStopProgressMs = 1000;
+constexpr std::uint32_t kStopHintMs = 3000;
 
 // Ends everything the component left, gently, with progress reports: the
 // tree below the service, the job's processes that the walk missed, and
 // last whatever the job still holds, started after the walk or not.
 void end_component(ServiceStatus& status, const ComponentJob* job) {
+  const StopProgress progress = [&status](std::uint32_t hint) {
+    status.report(SERVICE_STOP_PENDING, hint);
+  };
   const std::unique_ptr<ProcessSystem> processes = system_processes(job);
-  end_process_tree(::GetCurrentProcessId(), *processes,
-                   [&status](std::uint32_t hint) { status.report(SERVICE_STOP_PENDING, hint); });
-  if (job != nullptr) job->terminate(kJobEndMs);
+  end_process_tree(::GetCurrentProcessId(), *processes, progress);
+  if (job != nullptr && !job->empty()) {
+    progress(kJobEndMs + kStopHintMs);
+    job->terminate(kJobEndMs);
+  }
 }
 
 // Logs the component's output, a record a line, until it has ended and all of
@@ -87,6 +96,7 @@ void end_component(ServiceStatus& status, const ComponentJob* job) {
 bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const ComponentJob* job) {
   bool stop_requested = false;
   std::uint64_t drain_until = 0;
+  std::uint64_t next_progress = 0;
   std::string record;
   const OutputLines::Emit emit = [&](std::string_view line) {
     record.assign(kOutputPrefix).append(line);
@@ -105,13 +115,19 @@ bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const Compone
       drain_until = ::GetTickCount64() + kDrainMs;
     }
     const std::uint64_t now = ::GetTickCount64();
-    if (stop_requested && now > drain_until) runner.finish();
+    if (stop_requested) {
+      if (now > drain_until) runner.finish();
+      if (now >= next_progress) {
+        status.report(SERVICE_STOP_PENDING, kStopHintMs);
+        next_progress = now + kStopProgressMs;
+      }
+    }
     const std::string output = runner.take_output();
     if (!output.empty()) lines.add(output, emit, now);
     if (lines.due(now)) lines.flush(emit);
     if (!output.empty() || runner.finished()) continue;
     std::uint64_t timeout = lines.waiting() ? lines.deadline() - now : INFINITE;
-    if (stop_requested) timeout = std::min(timeout, drain_until - now + 1);
+    if (stop_requested) timeout = std::min({timeout, drain_until - now + 1, next_progress - now});
     const HANDLE events[] = {runner.output_ready(), status.stop_event()};
     // The stop event stays signalled once a stop was requested.
     ::WaitForMultipleObjects(stop_requested ? 1 : 2, events, FALSE, static_cast<DWORD>(timeout));
