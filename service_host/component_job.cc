@@ -1,5 +1,6 @@
 #include "service_host/component_job.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace vmrsmgr {
@@ -36,9 +37,14 @@ std::uint32_t ComponentJob::assign(HANDLE process) const {
   return ::AssignProcessToJobObject(job_.get(), process) ? 0 : ::GetLastError();
 }
 
-bool ComponentJob::contains(HANDLE process) const {
+bool ComponentJob::contains(HANDLE process, std::uint32_t id) const {
+  if (!job_) return false;
   BOOL result = FALSE;
-  return job_ && ::IsProcessInJob(process, job_.get(), &result) && result;
+  if (::IsProcessInJob(process, job_.get(), &result)) return result != FALSE;
+  // Wine wants more access for the question than Windows does. The job's
+  // list serves too: while the handle is held, the id names this process.
+  const std::vector<std::uint32_t> ids = members();
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
 
 std::vector<std::uint32_t> ComponentJob::members() const {

@@ -23,7 +23,8 @@ class ComponentJob {
 
   // Places a process, created suspended, in the job: 0 or the system's error.
   std::uint32_t assign(HANDLE process) const;
-  bool contains(HANDLE process) const;
+  // Whether the process, held open under its id, is in the job.
+  bool contains(HANDLE process, std::uint32_t id) const;
   // The processes in the job now, whatever became of their parents.
   std::vector<std::uint32_t> members() const;
   bool empty() const;

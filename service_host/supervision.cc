@@ -77,13 +77,16 @@ constexpr std::uint32_t kStopHintMs = 3000;
 
 // Ends everything the component left, gently, with progress reports: the
 // tree below the service, the job's processes that the walk missed, and
-// last whatever the job still holds, started after the walk or not.
-void end_component(ServiceStatus& status, const ComponentJob* job) {
+// last whatever the job still holds, started after the walk or not. Without
+// a job, the tree below the service.
+void end_component(Logger& log, ServiceStatus& status, const ComponentJob* job) {
   const StopProgress progress = [&status](std::uint32_t hint) {
     status.report(SERVICE_STOP_PENDING, hint);
   };
   const std::unique_ptr<ProcessSystem> processes = system_processes(job);
-  end_process_tree(::GetCurrentProcessId(), *processes, progress);
+  for (const std::uint32_t id : end_process_tree(::GetCurrentProcessId(), *processes, progress)) {
+    log.debug("Process " + std::to_string(id) + " left alone: it is not in the component's job");
+  }
   if (job != nullptr && !job->empty()) {
     progress(kJobEndMs + kStopHintMs);
     job->terminate(kJobEndMs);
@@ -110,7 +113,7 @@ bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const Compone
       stop_requested = true;
       status.report(SERVICE_STOP_PENDING);
       runner.hold();
-      end_component(status, job);
+      end_component(log, status, job);
       runner.end_when_empty();
       drain_until = ::GetTickCount64() + kDrainMs;
     }
@@ -145,22 +148,26 @@ ServiceExit run_component(Logger& log, ServiceStatus& status, const ComponentCom
     log.error("Cannot make a job object for the component: " +
               platform::system_message(job.error()));
   }
-  const ComponentJob* const held = job ? &job : nullptr;
-  Runner runner(command.command_line(), command.folder, held);
+  Runner runner(command.command_line(), command.folder, job ? &job : nullptr);
+  // Only a job that holds the command proves which processes are the
+  // component's; without one the stop goes by the tree below the service.
+  const auto held = [&]() -> const ComponentJob* {
+    return job && runner.job_error() == 0 ? &job : nullptr;
+  };
   try {
     runner.start();
     if (const std::optional<ServiceExit> failed = report_launch(log, runner, command))
       return *failed;
     if (!status.report(SERVICE_RUNNING)) {
       log.error("Setting service status running");
-      end_component(status, held);
+      end_component(log, status, held());
       return kStoppedOnError;
     }
     log.debug("Service is running");
-    const bool stop_requested = supervise(log, status, runner, held);
+    const bool stop_requested = supervise(log, status, runner, held());
     // What the command left behind when it ended, or a runner that failed
     // while the component lives; a stop has ended everything already.
-    if (!stop_requested) end_component(status, held);
+    if (!stop_requested) end_component(log, status, held());
     const std::uint32_t exit_code = runner.wait();
     const std::string failure = runner.failure();
     if (!failure.empty()) {
@@ -173,7 +180,7 @@ ServiceExit run_component(Logger& log, ServiceStatus& status, const ComponentCom
   } catch (...) {
     // The component must not outlive the service that cannot watch it.
     runner.finish();
-    end_component(status, held);
+    end_component(log, status, held());
     throw;
   }
 }
