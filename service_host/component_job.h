@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/handles.h"
@@ -27,6 +28,9 @@ class ComponentJob {
   bool contains(HANDLE process, std::uint32_t id) const;
   // The processes in the job now, whatever became of their parents.
   std::vector<std::uint32_t> members() const;
+  // The first process in the job now whose program is neither the one at
+  // program_path nor a console host; 0 when there is none.
+  std::uint32_t first_process_except(const std::wstring& program_path) const;
   bool empty() const;
   // Ends whatever is still in the job and waits up to wait_ms for it to be
   // empty; whether it is.

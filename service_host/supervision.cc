@@ -46,12 +46,31 @@ std::optional<ServiceExit> find_missing_part(Logger& log, const ComponentCommand
   return std::nullopt;
 }
 
+// How long the launch looks for the component's own process in its job: the
+// interpreter starts it at once.
+constexpr std::uint64_t kFindComponentMs = 1000;
+
+// The component's own process, not the interpreter that started it; 0 when it
+// did not show in time.
+std::uint32_t component_process(const ComponentJob& job) {
+  const std::wstring interpreter = command_interpreter();
+  const std::uint64_t until = ::GetTickCount64() + kFindComponentMs;
+  for (;;) {
+    if (const std::uint32_t id = job.first_process_except(interpreter)) return id;
+    if (::GetTickCount64() >= until) return 0;
+    ::Sleep(10);
+  }
+}
+
 // The lifecycle lines after the command was launched, or why it was not;
 // the exit codes when it was not.
 std::optional<ServiceExit> report_launch(Logger& log, Runner& runner,
-                                         const ComponentCommand& command) {
+                                         const ComponentCommand& command, const ComponentJob* job) {
   if (runner.process_id() != 0) {
-    log.log("Component started, process ID " + std::to_string(runner.process_id()));
+    const std::uint32_t own = job != nullptr ? component_process(*job) : 0;
+    log.log(own != 0 ? "Component started, process ID " + std::to_string(own)
+                     : "Component started, process ID " + std::to_string(runner.process_id()) +
+                           " (the command interpreter)");
     if (runner.job_error() != 0) {
       log.error("The component runs outside its job object: " +
                 platform::system_message(runner.job_error()));
@@ -156,7 +175,7 @@ ServiceExit run_component(Logger& log, ServiceStatus& status, const ComponentCom
   };
   try {
     runner.start();
-    if (const std::optional<ServiceExit> failed = report_launch(log, runner, command))
+    if (const std::optional<ServiceExit> failed = report_launch(log, runner, command, held()))
       return *failed;
     if (!status.report(SERVICE_RUNNING)) {
       log.error("Setting service status running");
