@@ -1,7 +1,7 @@
 #include "service_host/runner.h"
 
 #include <windows.h>
-#include <bcrypt.h>
+#include <ntsecapi.h>
 #include <sddl.h>
 
 #include <algorithm>
@@ -41,8 +41,7 @@ constexpr int kPipeNameAttempts = 8;
 
 std::wstring random_pipe_name() {
   unsigned char bits[16];
-  if (!BCRYPT_SUCCESS(
-          ::BCryptGenRandom(nullptr, bits, sizeof(bits), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+  if (!::RtlGenRandom(bits, sizeof(bits))) {
     throw std::runtime_error("cannot draw a name for the output pipe");
   }
   static const wchar_t kDigits[] = L"0123456789abcdef";
