@@ -2,6 +2,8 @@
 
 #include <exception>
 #include <iostream>
+#include <string>
+#include <system_error>
 
 #include "app/account_check.h"
 #include "app/status_report.h"
@@ -48,13 +50,20 @@ int run_program(int argc, const char* const argv[]) {
 
 int run_program(int argc, const char* const argv[], const std::wstring& program_path) {
   try {
+    Config config("conf\\vmrsmgr.conf");
+    g_config = &config;
     // The configuration file and the components are found relative to the
     // program's own folder, wherever it was started from. The wide path
     // survives any letter, which the narrow argv[0] may not.
-    const std::string folder = platform::enter_folder_of(program_path);
-
-    Config config("conf\\vmrsmgr.conf");
-    g_config = &config;
+    std::string folder;
+    try {
+      folder = platform::enter_folder_of(program_path);
+    } catch (const std::system_error& e) {
+      // Started by the service manager ("<program>" -s <name>), the service
+      // itself reports why it cannot run, so that the manager learns it.
+      if (argc == 3 && std::string(argv[1]) == "-s") return run_service_dispatcher(argv[2]);
+      throw;
+    }
     config.settings().put(keys::kCurrentPath, folder);
 
     if (config.parse_command_line(argc, argv) == -1) return 1;

@@ -1,6 +1,9 @@
 #include "service_host/component_job.h"
 
+#include <algorithm>
 #include <cstddef>
+
+#include "platform/handles.h"
 
 namespace vmrsmgr {
 namespace {
@@ -12,6 +15,19 @@ std::uint32_t active_processes(HANDLE job) {
     return 0;
   }
   return info.ActiveProcesses;
+}
+
+bool same_text(const std::wstring& a, const wchar_t* b) {
+  return ::CompareStringOrdinal(a.c_str(), -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
+// The full path of a process's program; empty when it cannot be read.
+std::wstring program_of(HANDLE process) {
+  std::wstring path(32768, L'\0');
+  DWORD size = static_cast<DWORD>(path.size());
+  if (!::QueryFullProcessImageNameW(process, 0, path.data(), &size)) return {};
+  path.resize(size);
+  return path;
 }
 
 }  // namespace
@@ -36,9 +52,14 @@ std::uint32_t ComponentJob::assign(HANDLE process) const {
   return ::AssignProcessToJobObject(job_.get(), process) ? 0 : ::GetLastError();
 }
 
-bool ComponentJob::contains(HANDLE process) const {
+bool ComponentJob::contains(HANDLE process, std::uint32_t id) const {
+  if (!job_) return false;
   BOOL result = FALSE;
-  return job_ && ::IsProcessInJob(process, job_.get(), &result) && result;
+  if (::IsProcessInJob(process, job_.get(), &result)) return result != FALSE;
+  // Wine wants more access for the question than Windows does. The job's
+  // list serves too: while the handle is held, the id names this process.
+  const std::vector<std::uint32_t> ids = members();
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
 
 std::vector<std::uint32_t> ComponentJob::members() const {
@@ -66,9 +87,25 @@ std::vector<std::uint32_t> ComponentJob::members() const {
   return ids;
 }
 
+std::uint32_t ComponentJob::first_process_except(const std::wstring& program_path) const {
+  for (const std::uint32_t id : members()) {
+    // Held open, and checked to be in the job, the id cannot name another.
+    const platform::unique_handle process(
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+    if (!process || !contains(process.get(), id)) continue;
+    const std::wstring program = program_of(process.get());
+    if (program.empty() || same_text(program, program_path.c_str())) continue;
+    const std::size_t name = program.find_last_of(L'\\') + 1;
+    if (same_text(program.substr(name), L"conhost.exe")) continue;
+    return id;
+  }
+  return 0;
+}
+
+bool ComponentJob::empty() const { return !job_ || active_processes(job_.get()) == 0; }
+
 bool ComponentJob::terminate(std::uint32_t wait_ms) const {
-  if (!job_) return true;
-  if (active_processes(job_.get()) == 0) return true;
+  if (empty()) return true;
   ::TerminateJobObject(job_.get(), 1);
   const ULONGLONG until = ::GetTickCount64() + wait_ms;
   while (active_processes(job_.get()) != 0) {

@@ -1,5 +1,6 @@
 #include "service_host/output_lines.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,47 @@ TEST(OutputLines, OneRecordALineInOrderAndNothingLost) {
     EXPECT_EQ(records,
               c.waiting.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.waiting});
     EXPECT_FALSE(lines.waiting());
+  }
+}
+
+TEST(OutputLines, TheRestOfALineWaitsAtMostItsTimeHoweverSlowlyItGrows) {
+  // As the service does: each piece added when it arrives, then the rest
+  // logged once it is due.
+  struct Step {
+    std::uint64_t at;
+    std::string output;
+    std::vector<std::string> records;  // emitted at this step
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+  };
+  const Case cases[] = {
+      {"a dot every 50 ms",
+       {{1000, ".", {}},
+        {1050, ".", {}},
+        {1100, ".", {"..."}},
+        {1150, ".", {}},
+        {1200, ".", {}},
+        {1250, "", {".."}}}},
+      {"a line end in time", {{0, "ab", {}}, {60, "c\n", {"abc"}}, {200, "", {}}}},
+      {"the rest after a cut counts from its own first byte",
+       {{0, "0123", {}}, {80, "456789abc", {"0123456789"}}, {150, "", {}}, {180, "", {"abc"}}}},
+      {"a CR kept back keeps its time",
+       {{0, "012345678\r", {}}, {80, "x", {"012345678"}}, {100, "", {"\rx"}}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    OutputLines lines(10);
+    std::vector<std::string> records;
+    const auto emit = [&records](std::string_view record) { records.emplace_back(record); };
+    for (const Step& step : c.steps) {
+      SCOPED_TRACE(step.at);
+      records.clear();
+      lines.add(step.output, emit, step.at);
+      if (lines.due(step.at)) lines.flush(emit);
+      EXPECT_EQ(records, step.records);
+    }
   }
 }
 

@@ -23,13 +23,18 @@ struct Doomed {
   std::unique_ptr<ProcessSystem::Process> process;
 };
 
+struct Walk {
+  std::set<std::uint32_t> seen;
+  std::vector<Doomed> doomed;
+  std::vector<std::uint32_t> spared;  // not the component's
+};
+
 // Appends the descendants of parent_id, deepest first, each after its own.
 void collect_descendants(ProcessSystem& processes, const std::vector<ProcessSystem::Entry>& all,
-                         std::uint32_t parent_id, std::uint64_t parent_created,
-                         std::set<std::uint32_t>& seen, std::vector<Doomed>& doomed) {
+                         std::uint32_t parent_id, std::uint64_t parent_created, Walk& walk) {
   std::vector<ProcessSystem::Entry> children;
   for (const ProcessSystem::Entry& e : all) {
-    if (e.parent_id == parent_id && e.id != parent_id && seen.count(e.id) == 0) {
+    if (e.parent_id == parent_id && e.id != parent_id && walk.seen.count(e.id) == 0) {
       children.push_back(e);
     }
   }
@@ -39,29 +44,33 @@ void collect_descendants(ProcessSystem& processes, const std::vector<ProcessSyst
     // The open handle keeps the child's id ours until the end of the stop.
     std::unique_ptr<ProcessSystem::Process> child = processes.open(entry.id);
     if (!child || child->created() < parent_created) continue;
-    seen.insert(entry.id);
-    collect_descendants(processes, all, entry.id, child->created(), seen, doomed);
-    doomed.push_back({entry.id, std::move(child)});
+    if (processes.has_job() && !child->in_job()) {
+      walk.spared.push_back(entry.id);
+      continue;
+    }
+    walk.seen.insert(entry.id);
+    collect_descendants(processes, all, entry.id, child->created(), walk);
+    walk.doomed.push_back({entry.id, std::move(child)});
   }
 }
 
 // The tree below the process, then the job's processes that it missed.
-std::vector<Doomed> collect(ProcessSystem& processes, std::uint32_t parent_id) {
-  std::vector<Doomed> doomed;
-  std::set<std::uint32_t> seen{parent_id};
+Walk collect(ProcessSystem& processes, std::uint32_t parent_id) {
+  Walk walk;
+  walk.seen.insert(parent_id);
   const std::vector<ProcessSystem::Entry> all = processes.snapshot();
   if (const std::unique_ptr<ProcessSystem::Process> parent = processes.open(parent_id)) {
-    collect_descendants(processes, all, parent_id, parent->created(), seen, doomed);
+    collect_descendants(processes, all, parent_id, parent->created(), walk);
   }
   for (const std::uint32_t id : processes.job_members()) {
-    if (seen.count(id) != 0) continue;
+    if (walk.seen.count(id) != 0) continue;
     std::unique_ptr<ProcessSystem::Process> orphan = processes.open(id);
     if (!orphan || !orphan->in_job()) continue;
-    seen.insert(id);
-    collect_descendants(processes, all, id, orphan->created(), seen, doomed);
-    doomed.push_back({id, std::move(orphan)});
+    walk.seen.insert(id);
+    collect_descendants(processes, all, id, orphan->created(), walk);
+    walk.doomed.push_back({id, std::move(orphan)});
   }
-  return doomed;
+  return walk;
 }
 
 // While attached to a component's console the service receives the interrupt
@@ -151,9 +160,11 @@ class WindowsProcesses final : public ProcessSystem {
     if (!::GetProcessTimes(handle.get(), &created, &exited, &kernel, &user)) return nullptr;
     const std::uint64_t time =
         (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-    const bool in_job = job_ != nullptr && job_->contains(handle.get());
+    const bool in_job = job_ != nullptr && job_->contains(handle.get(), id);
     return std::make_unique<WindowsProcess>(id, std::move(handle), may_end, in_job, time);
   }
+
+  bool has_job() const override { return job_ != nullptr; }
 
   std::vector<std::uint32_t> job_members() override {
     return job_ != nullptr ? job_->members() : std::vector<std::uint32_t>{};
@@ -183,14 +194,15 @@ std::unique_ptr<ProcessSystem> system_processes(const ComponentJob* job) {
   return std::make_unique<WindowsProcesses>(job);
 }
 
-void end_process_tree(std::uint32_t parent_id, ProcessSystem& processes,
-                      const StopProgress& progress) {
-  const std::vector<Doomed> doomed = collect(processes, parent_id);
+std::vector<std::uint32_t> end_process_tree(std::uint32_t parent_id, ProcessSystem& processes,
+                                            const StopProgress& progress) {
+  const Walk walk = collect(processes, parent_id);
+  const std::vector<Doomed>& doomed = walk.doomed;
   std::vector<ProcessSystem::Process*> to_end;
   for (const Doomed& d : doomed) {
     if (d.process->may_end()) to_end.push_back(d.process.get());
   }
-  if (to_end.empty()) return;
+  if (to_end.empty()) return walk.spared;
   if (progress) progress(kGraceMs + kStepHintMs);
 
   std::set<std::uint32_t> interrupted;
@@ -205,6 +217,7 @@ void end_process_tree(std::uint32_t parent_id, ProcessSystem& processes,
     p->terminate();
     if (progress) progress(kStepHintMs);
   }
+  return walk.spared;
 }
 
 }  // namespace vmrsmgr

@@ -45,6 +45,9 @@ class ProcessSystem {
   virtual std::vector<Entry> snapshot() = 0;
   // Null when the process is gone or not even its creation time can be read.
   virtual std::unique_ptr<Process> open(std::uint32_t id) = 0;
+  // Whether the component runs in a job; then membership proves a process
+  // the component's, whatever became of the ids.
+  virtual bool has_job() const = 0;
   // The processes of the component's job; none without one.
   virtual std::vector<std::uint32_t> job_members() = 0;
   // Returns once every one of them has ended, or after timeout_ms.
@@ -70,8 +73,10 @@ using StopProgress = std::function<void(std::uint32_t wait_hint_ms)>;
 // Among the children of one process the console hosts come last. An entry
 // counts as a child only when it was created after its parent, since a
 // long-dead parent's id may have been given to the process we start from, and
-// a process of the job only while the job still holds it.
-void end_process_tree(std::uint32_t parent_id, ProcessSystem& processes,
-                      const StopProgress& progress = {});
+// a process of the job only while the job still holds it. With a job, a
+// child that the job does not hold is someone else's under a reused id: it
+// and what lies below it are left alone. Returns the ids of those.
+std::vector<std::uint32_t> end_process_tree(std::uint32_t parent_id, ProcessSystem& processes,
+                                            const StopProgress& progress = {});
 
 }  // namespace vmrsmgr

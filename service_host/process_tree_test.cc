@@ -29,6 +29,8 @@ class FakeProcesses : public ProcessSystem {
     bool ends_on_interrupt = false;
   };
 
+  // The component runs in a job; without one, in_job means nothing.
+  void with_job() { job_ = true; }
   void add(std::uint32_t id, Fake fake) {
     order_.push_back(id);
     table_[id] = fake;
@@ -56,8 +58,11 @@ class FakeProcesses : public ProcessSystem {
     return std::make_unique<FakeProcess>(*this, id, found->second);
   }
 
+  bool has_job() const override { return job_; }
+
   std::vector<std::uint32_t> job_members() override {
     std::vector<std::uint32_t> ids;
+    if (!job_) return ids;
     for (const std::uint32_t id : order_) {
       if (table_.count(id) != 0 && table_[id].in_job) ids.push_back(id);
     }
@@ -106,6 +111,7 @@ class FakeProcesses : public ProcessSystem {
   std::vector<std::uint32_t> interrupted_;
   int snapshots_ = 0;
   int waits_ = 0;
+  bool job_ = false;
 };
 
 TEST(EndProcessTree, EndsDescendantsDeepestFirstAndOnlyThose) {
@@ -154,17 +160,23 @@ TEST(EndProcessTree, OneInterruptPerConsoleAndOneGraceForTheWholeTree) {
   EXPECT_EQ(processes.ended(), (std::vector<std::uint32_t>{400, 200}));
 }
 
-TEST(EndProcessTree, EndsWhatTheJobHoldsBeyondTheWalk) {
+TEST(EndProcessTree, WithAJobEndsWhatItHoldsAndNothingElse) {
   FakeProcesses processes;
+  processes.with_job();
   processes.add(100, {1, 10, FakeProcesses::kFull});
   processes.add(200, {100, 20, FakeProcesses::kFull, false, 0, true});
+  // A child's id given to a stranger after the snapshot: younger than its
+  // supposed parent, yet not in the job.
+  processes.add(300, {200, 35, FakeProcesses::kFull});
+  processes.add(310, {300, 36, FakeProcesses::kFull});
   // A worker whose launcher has ended, with a child of its own.
   processes.add(700, {666, 30, FakeProcesses::kFull, false, 0, true});
   processes.add(800, {700, 40, FakeProcesses::kFull, false, 0, true});
   // Not in the job: someone else's, whatever its parent id says.
   processes.add(900, {666, 31, FakeProcesses::kFull});
-  end_process_tree(100, processes);
+  EXPECT_EQ(end_process_tree(100, processes), (std::vector<std::uint32_t>{300}));
   EXPECT_EQ(processes.ended(), (std::vector<std::uint32_t>{200, 800, 700}));
+  EXPECT_EQ(processes.interrupted(), processes.ended());
 }
 
 TEST(EndProcessTree, LeavesTheOrphansOfAnEarlierOwnerOfTheId) {

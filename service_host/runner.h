@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,6 +17,21 @@
 namespace vmrsmgr {
 
 class ComponentJob;
+
+// The system's command interpreter by its full path: a bare "cmd" would be
+// looked for in the program's own folder and the current folder first.
+std::wstring command_interpreter();
+
+// The calls of the reading thread that tests replace, to bring about what
+// cannot be arranged for real.
+struct RunnerCalls {
+  // Waits without a timeout for any of the handles; answers as
+  // WaitForMultipleObjects does, with the last error set on failure.
+  std::function<DWORD(DWORD count, const HANDLE* handles)> wait_any;
+  // A name for the output pipe that nobody else can foresee.
+  std::function<std::wstring()> pipe_name;
+};
+RunnerCalls system_calls();
 
 // Runs one command through the command interpreter on a thread of its own and
 // collects everything it writes on standard output and standard error, handing
@@ -32,7 +48,8 @@ class Runner {
 
   // folder: where the command starts; empty for the service's own folder.
   // job: where the command is placed before it runs, when there is one.
-  explicit Runner(std::string command, std::string folder = {}, const ComponentJob* job = nullptr);
+  explicit Runner(std::string command, std::string folder = {}, const ComponentJob* job = nullptr,
+                  RunnerCalls calls = system_calls());
   // Stops reading and waits for the thread. Does not end the command.
   ~Runner();
   Runner(const Runner&) = delete;
@@ -88,6 +105,7 @@ class Runner {
   const std::string command_;
   const std::string folder_;
   const ComponentJob* const job_;
+  const RunnerCalls calls_;
   // Written by the thread before the launch is marked.
   std::uint32_t job_error_ = 0;
   std::uint32_t process_id_ = 0;

@@ -8,6 +8,7 @@
 
 #include "platform/handles.h"
 #include "tests/windows_support.h"
+#include "service_host/component_job.h"
 #include "service_host/process_tree.h"
 #include "tests/capture.h"
 
@@ -117,6 +118,54 @@ TEST(Runner, FinishingReleasesAReadThatWaitsOnASilentCommand) {
   EXPECT_EQ(runner.wait(), static_cast<std::uint32_t>(STILL_ACTIVE));
   EXPECT_EQ(::WaitForSingleObject(runner.output_ready(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
   end_process_tree(::GetCurrentProcessId(), *system_processes());
+}
+
+// A read still under way when the wait fails is cancelled and awaited before
+// its buffer goes: the system would write into freed memory otherwise.
+TEST(Runner, AFailedWaitCollectsTheReadUnderWay) {
+  RunnerCalls calls = system_calls();
+  platform::unique_handle read_done;
+  calls.wait_any = [&read_done](DWORD count, const HANDLE* handles) -> DWORD {
+    // The command is silent: its first wait has a read under way, whose
+    // event comes second.
+    if (count >= 2 && !read_done) {
+      ::DuplicateHandle(::GetCurrentProcess(), handles[1], ::GetCurrentProcess(), read_done.put(),
+                        SYNCHRONIZE, FALSE, 0);
+      ::SetLastError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+    return ::WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+  };
+  const CapturedOutput captured;
+  // The job ends the command, also when it starts the component after the
+  // failure.
+  const ComponentJob job;
+  Runner runner(component_command("--quiet --lines 0 --tick 0"), {}, &job, calls);
+  runner.start();
+  EXPECT_EQ(runner.wait(), 1u);
+  job.terminate(5000);
+  ASSERT_TRUE(read_done);
+  EXPECT_EQ(::WaitForSingleObject(read_done.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(runner.failure().rfind("Bad exec: cannot wait for the command's output", 0), 0u)
+      << runner.failure();
+}
+
+TEST(Runner, APipeNameSomebodyHoldsIsReplacedByAnother) {
+  const std::wstring taken = L"\\\\.\\pipe\\vmrsmgr-test-taken";
+  const platform::unique_hfile squatter(
+      ::CreateNamedPipeW(taken.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                         PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr));
+  ASSERT_TRUE(squatter);
+  RunnerCalls calls = system_calls();
+  int names = 0;
+  calls.pipe_name = [&names, taken, next = calls.pipe_name] {
+    return ++names == 1 ? taken : next();
+  };
+  Runner runner(component_command("--lines 1 --exit 0"), {}, nullptr, calls);
+  runner.start();
+  EXPECT_NE(drain(runner).find("component stdout line 1"), std::string::npos);
+  EXPECT_EQ(runner.wait(), 0u);
+  EXPECT_EQ(names, 2);
 }
 
 // The command's descendants get only the write end of the pipe: one that

@@ -36,10 +36,32 @@ bool eventually(const std::function<bool()>& condition, DWORD timeout_ms = 15000
   return true;
 }
 
-// The service process writes its last lines as it ends, after the manager
-// already reports it stopped.
+// The service process ends a moment after the manager reports it stopped.
 bool service_processes_ended() {
   return eventually([] { return processes_named("vmrsmgr.exe").empty(); });
+}
+
+// Stops the service and ends its process the moment the manager reports it
+// stopped, as Windows may at shutdown. Whether it was seen stopped.
+bool stop_and_end_at_once(const std::string& name) {
+  const unique_schandle service = open_service(name, SERVICE_STOP | SERVICE_QUERY_STATUS);
+  SERVICE_STATUS_PROCESS info{};
+  DWORD size = 0;
+  if (!service || !::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                          reinterpret_cast<BYTE*>(&info), sizeof info, &size)) {
+    return false;
+  }
+  const platform::unique_handle process(::OpenProcess(PROCESS_TERMINATE, FALSE, info.dwProcessId));
+  SERVICE_STATUS status{};
+  if (!process || !::ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) return false;
+  for (const DWORD started = ::GetTickCount(); ::GetTickCount() - started < 30000;) {
+    if (!::QueryServiceStatus(service.get(), &status)) return false;
+    if (status.dwCurrentState == SERVICE_STOPPED) {
+      ::TerminateProcess(process.get(), 1);
+      return true;
+    }
+  }
+  return false;
 }
 
 TEST(ServiceRun, FromInstallationToStopAndUninstallation) {
@@ -48,6 +70,8 @@ TEST(ServiceRun, FromInstallationToStopAndUninstallation) {
   installation.add_component("dariri\\dariri.exe", "--child --tick 100");
   installation.write_config("[general]\ndebug = 5\n");
   const fs::path log = installation.bin() / "log" / "dariri.vmrsmgr.log";
+  // A cmd.exe beside the program, where a bare "cmd" is looked for first.
+  fs::copy_file(test_component(), installation.bin() / "cmd.exe");
 
   Outcome result = installation.tool("--install dariri" + kCredentials);
   ASSERT_EQ(result.exit_code, 0) << result.output;
@@ -63,10 +87,19 @@ TEST(ServiceRun, FromInstallationToStopAndUninstallation) {
       << result.output;
   EXPECT_TRUE(eventually([&] { return contains(Installation::read(log), "grandchild tick 2"); }))
       << Installation::read(log);
+  const fs::path component_folder = installation.root() / "dariri";
+  const std::uint32_t component = static_cast<std::uint32_t>(
+      std::stoul("0" + Installation::read(component_folder / "pid.component")));
+  std::wstring system_folder(MAX_PATH, L'\0');
+  system_folder.resize(::GetSystemDirectoryW(system_folder.data(), MAX_PATH));
+  EXPECT_EQ(::CompareStringOrdinal(program_of(parent_of(component)).c_str(), -1,
+                                   (system_folder + L"\\cmd.exe").c_str(), -1, TRUE),
+            CSTR_EQUAL)
+      << platform::to_narrow(program_of(parent_of(component)));
+  EXPECT_FALSE(fs::exists(installation.bin() / "args.component"));
 
-  result = installation.tool("--stop dariri");
-  EXPECT_EQ(result.exit_code, 0) << result.output;
-  EXPECT_TRUE(contains(result.output, "Stop Complete\n")) << result.output;
+  // Its last lines are on disk before it reports stopped.
+  ASSERT_TRUE(stop_and_end_at_once("dariri"));
   EXPECT_TRUE(processes_named("dariri.exe").empty());
   ASSERT_TRUE(service_processes_ended());
 
@@ -93,7 +126,6 @@ TEST(ServiceRun, FromInstallationToStopAndUninstallation) {
   // The stop step runs once, however long the drain.
   EXPECT_EQ(text.find("Stopping service"), text.rfind("Stopping service")) << text;
   // The console interrupt reaches the component and its child.
-  const fs::path component_folder = installation.root() / "dariri";
   EXPECT_EQ(Installation::read(component_folder / "interrupted.component"), "ctrl-c");
   EXPECT_EQ(Installation::read(component_folder / "interrupted.grandchild"), "ctrl-c");
 
@@ -321,6 +353,9 @@ TEST(ServiceRun, TheConfigurationFileSetsFolderLevelAndRotation) {
 
 TEST(ServiceRun, AStartThatCannotGoOnStopsWithItsCause) {
   const std::string bad_file = "Error in Config::read_config: conf\\vmrsmgr.conf";
+  const std::string syntax_error = bad_file + "(2): '=' character not found in line";
+  const std::string negative_level =
+      bad_file + ": general.debug = -1 is not a whole number from 0 to 2147483647";
   const struct {
     const char* name;
     const char* config;     // of bin\\conf\\vmrsmgr.conf; none when null
@@ -336,10 +371,11 @@ TEST(ServiceRun, AStartThatCannotGoOnStopsWithItsCause) {
        "Component program not found: C:\\vmrsmgr-e2e\\no program\\dariri\\dariri.exe",
        "Component could not be started: C:\\vmrsmgr-e2e\\no program\\dariri\\dariri.exe was not "
        "found"},
+      // A rejected file leaves the default log, which says why too.
       {"syntax error", "[general]\nthis line has no equals sign\n", "program",
-       ERROR_BAD_CONFIGURATION, bad_file + "(2): '=' character not found in line", nullptr},
+       ERROR_BAD_CONFIGURATION, syntax_error, syntax_error.c_str()},
       {"negative level", "[general]\ndebug = -1\n", "program", ERROR_BAD_CONFIGURATION,
-       bad_file + ": general.debug = -1 is not a whole number from 0 to 2147483647", nullptr},
+       negative_level, negative_level.c_str()},
       {"no log folder", "[general]\nlogdir = nosuch\n", "program", ERROR_PATH_NOT_FOUND,
        "Log folder not found: C:\\vmrsmgr-e2e\\no log folder\\bin\\nosuch", nullptr},
       {"log folder is a file", "[general]\nlogdir = conf\\vmrsmgr.conf\n", "program",
@@ -402,8 +438,11 @@ TEST(ServiceRun, TheControlComponentRunsForItsZpc) {
   // Without a configuration file the level is 0: the lifecycle lines only.
   const std::string text =
       Installation::read(installation.bin() / "log" / "reduze-PROD.vmrsmgr.log");
-  for (const char* line : {" === starting service vmrsmgr ===\r\n",
-                           " Component started, process ID ", " Stop requested\r\n"}) {
+  // The component's own process, not the interpreter's.
+  const std::string pid = Installation::read(installation.root() / "tavrin" / "pid.component");
+  for (const std::string& line :
+       {std::string(" === starting service vmrsmgr ===\r\n"),
+        " Component started, process ID " + pid + "\r\n", std::string(" Stop requested\r\n")}) {
     EXPECT_TRUE(contains(text, line)) << line << " not in\n" << text;
   }
   EXPECT_FALSE(contains(text, "[debug]")) << text;

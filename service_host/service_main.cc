@@ -1,8 +1,10 @@
 #include "service_host/service_main.h"
 
+#include <cstdint>
 #include <exception>
 #include <iostream>
 #include <string>
+#include <system_error>
 
 #include <boost/property_tree/ptree.hpp>
 
@@ -29,48 +31,67 @@ bool register_handler(ServiceStatus& status, const std::string& service_name) {
   return true;
 }
 
-// A start that cannot go on still ends in the stopped state, with the
-// reason as its exit code, so that the manager, its event log and whoever
-// waits on it learn of the failure.
-void give_up(ServiceStatus& status, const std::string& service_name,
-             ServiceExit exit = kStoppedOnError) {
-  if (!status.connected()) register_handler(status, service_name);
+// The one report of the stopped state, whichever way the run ended. A run
+// that ended before its handler was registered registers it now, so that
+// the manager, its event log and whoever waits learn why. After this report
+// Windows may end the process at any moment.
+void report_stopped(ServiceStatus& status, const std::string& service_name, ServiceExit exit) {
+  try {
+    if (!status.connected()) register_handler(status, service_name);
+  } catch (...) {
+    // Then no report can be made.
+  }
   status.report_stopped(exit);
 }
 
 // The run of one service: the settings of the service named by the manager,
-// its log, its registration, then its component.
-void serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* argv) {
+// its log, its registration, then its component. The exit codes its stop
+// reports.
+ServiceExit serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* argv) {
   boost::property_tree::ptree& settings = config.settings();
   // A relative log folder and the components are found from the program's
-  // own folder, whatever the service manager started it in.
-  settings.put(keys::kCurrentPath, platform::enter_folder_of(platform::executable_path()));
-  if (argc == 0) return;
+  // own folder, whatever the service manager started it in; without it the
+  // configuration file and the log cannot be found either.
+  try {
+    settings.put(keys::kCurrentPath, platform::enter_folder_of(platform::executable_path()));
+  } catch (const std::system_error& e) {
+    std::cerr << "Error: " << e.what() << std::endl;
+    const int code = e.code().value();
+    return stopped_by(code > 0 ? static_cast<std::uint32_t>(code) : ERROR_PATH_NOT_FOUND);
+  }
+  if (argc == 0) return kStoppedOnError;
   settings.put(keys::kServiceName, platform::to_narrow(argv[0]));
   status.set_mode(kModeRun);
 
-  if (config.read_config() == -1) {
-    std::cerr << "There is a problem with config file" << std::endl;
-    return give_up(status, service_name(settings), stopped_by(ERROR_BAD_CONFIGURATION));
-  }
-  if (config.prepare_profile() == -1) return give_up(status, service_name(settings));
+  const bool config_read = config.read_config() == 0;
+  if (!config_read) std::cerr << "There is a problem with config file" << std::endl;
+  if (config.prepare_profile() == -1) return kStoppedOnError;
   // The profile may have formed the name anew from the ZPC.
   const std::string name = service_name(settings);
 
+  // A rejected configuration file leaves the defaults, so that its problem
+  // still reaches a log, where --start names it too.
   Logger& log = config.logger();
   if (log.start(log_settings(settings)) == -1) {
-    return give_up(status, name,
-                   log.start_error() != 0 ? stopped_by(log.start_error()) : kStoppedOnError);
+    if (!config_read) return stopped_by(ERROR_BAD_CONFIGURATION);
+    return log.start_error() != 0 ? stopped_by(log.start_error()) : kStoppedOnError;
   }
   log.log("=== starting service vmrsmgr ===");
+  if (!config_read) {
+    log.log("Error in Config::read_config: " + config.config_error());
+    return stopped_by(ERROR_BAD_CONFIGURATION);
+  }
   const bool registered = register_handler(status, name);
   log.debug("ServiceMain starting");
-  if (!registered) return;
-  if (!status.report(SERVICE_START_PENDING)) return;
+  if (!registered) return kStoppedOnError;
+  if (!status.report(SERVICE_START_PENDING)) {
+    log.error("Setting service status start pending");
+    return kStoppedOnError;
+  }
 
   const ComponentCommand command = component_command(settings);
   log.debug(command.command_line());
-  status.report_stopped(run_component(log, status, command));
+  return run_component(log, status, command);
 }
 
 }  // namespace
@@ -78,19 +99,28 @@ void serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* argv) {
 void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
   Config& config = *g_config;
   ServiceStatus* status = nullptr;
+  ServiceExit exit = kStoppedOnError;
   try {
     // The handler gets it as its context: it lives as long as the process.
     static ServiceStatus record(config.settings());
+    // Every line logged so far is on disk before Windows may end the process.
+    record.before_stopped([&config] { config.logger().drain(); });
     status = &record;
+    exit = serve(config, record, argc, argv);
+  } catch (const std::exception& e) {
     try {
-      serve(config, record, argc, argv);
-    } catch (const std::exception& e) {
       config.logger().error(e.what());
-      give_up(record, service_name(config.settings()));
+    } catch (...) {
+      // The reason is lost; the stop is still reported.
     }
   } catch (...) {
     // Nothing may leave a callback of the service manager.
-    if (status != nullptr) status->report_stopped(kStoppedOnError);
+  }
+  if (status == nullptr) return;
+  try {
+    report_stopped(*status, service_name(config.settings()), exit);
+  } catch (...) {
+    // Nothing may leave a callback of the service manager.
   }
 }
 

@@ -53,8 +53,14 @@ bool ServiceStatus::report(DWORD state, DWORD wait_hint) {
 }
 
 bool ServiceStatus::report_stopped(ServiceExit exit) {
+  // Outside the lock: the control handler is answered meanwhile.
+  if (last_words_) last_words_();
   const Lock lock(mutex_);
   return report_locked(SERVICE_STOPPED, exit, kDefaultWaitHint);
+}
+
+void ServiceStatus::before_stopped(std::function<void()> last_words) {
+  last_words_ = std::move(last_words);
 }
 
 DWORD ServiceStatus::on_control(DWORD control) {
@@ -79,7 +85,8 @@ DWORD ServiceStatus::on_control(DWORD control) {
 }
 
 bool ServiceStatus::report_locked(DWORD state, ServiceExit exit, DWORD wait_hint) {
-  if (!reporter_) return false;
+  if (!reporter_ || stopped_) return false;
+  stopped_ = state == SERVICE_STOPPED;
   if (reported_) ++record_.dwCheckPoint;
   reported_ = true;
   record_.dwCurrentState = state;
@@ -88,7 +95,7 @@ bool ServiceStatus::report_locked(DWORD state, ServiceExit exit, DWORD wait_hint
   record_.dwWaitHint = wait_hint;
   if (reporter_(record_)) return true;
   // Systems without pre-shutdown refuse it; the shutdown notice serves there.
-  if ((record_.dwControlsAccepted & SERVICE_ACCEPT_PRESHUTDOWN) == 0) return false;
+  if (stopped_ || (record_.dwControlsAccepted & SERVICE_ACCEPT_PRESHUTDOWN) == 0) return false;
   record_.dwControlsAccepted =
       (record_.dwControlsAccepted & ~DWORD{SERVICE_ACCEPT_PRESHUTDOWN}) | SERVICE_ACCEPT_SHUTDOWN;
   return reporter_(record_);

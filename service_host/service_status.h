@@ -51,7 +51,14 @@ class ServiceStatus {
   // Once a stop was requested the service never says again that it starts
   // or runs: such a report is skipped and counts as made.
   bool report(DWORD state, DWORD wait_hint = kDefaultWaitHint);
+  // The stopped state is handed to the manager once, never again and never
+  // retried, even when refused: a second one may crash the process, and the
+  // process may be ended at any moment after the first. Nothing is
+  // reported after it.
   bool report_stopped(ServiceExit exit);
+  // What must be done before the stopped report, such as writing the last
+  // lines of the log: after that report the process may end at any moment.
+  void before_stopped(std::function<void()> last_words);
 
   // The control handler's work, with the handler's answer. A stop, or the
   // system's shutdown, while starting or running stores the stop request and
@@ -71,8 +78,10 @@ class ServiceStatus {
   std::mutex mutex_;
   boost::property_tree::ptree& settings_;
   Reporter reporter_;
+  std::function<void()> last_words_;
   SERVICE_STATUS record_{};
   bool reported_ = false;
+  bool stopped_ = false;  // the stopped state was handed over
   bool stop_requested_ = false;
   platform::unique_handle stop_event_;
 };

@@ -113,6 +113,32 @@ TEST_F(ServiceStatusTest, StoppedCarriesTheExitCodes) {
   EXPECT_EQ(reports_[1].dwCheckPoint, 1u);
 }
 
+TEST_F(ServiceStatusTest, StoppedIsHandedOverOnceEvenWhenRefused) {
+  for (const bool accepted : {true, false}) {
+    SCOPED_TRACE(accepted);
+    boost::property_tree::ptree settings;
+    ServiceStatus status(settings);
+    std::vector<SERVICE_STATUS> sent;
+    status.connect([&](const SERVICE_STATUS& record) {
+      sent.push_back(record);
+      return accepted;
+    });
+    std::size_t sent_before_last_words = 0;
+    status.before_stopped([&] { sent_before_last_words = sent.size(); });
+    // A refused report says so; any but the stopped one is asked again
+    // without pre-shutdown.
+    EXPECT_EQ(status.report(SERVICE_START_PENDING), accepted);
+    const std::size_t before = sent.size();
+    EXPECT_EQ(status.report_stopped(kStoppedOnError), accepted);
+    EXPECT_EQ(sent_before_last_words, before);  // the log is written before
+    EXPECT_EQ(status.report_stopped(kStoppedCleanly), false);
+    EXPECT_FALSE(status.report(SERVICE_STOP_PENDING));
+    ASSERT_EQ(sent.size(), before + 1);
+    EXPECT_EQ(sent.back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(sent.back().dwWin32ExitCode, kStoppedOnError.win32_exit_code);
+  }
+}
+
 TEST_F(ServiceStatusTest, AModeThatIsNoNumberCountsAsAStopRequest) {
   EXPECT_EQ(status_.mode(), kModeNone);  // missing
   settings_.put(keys::kMode, "run");

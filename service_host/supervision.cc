@@ -13,6 +13,7 @@
 #include <boost/filesystem/path.hpp>
 
 #include "platform/last_error.h"
+#include "platform/text.h"
 #include "service_host/component_job.h"
 #include "service_host/output_lines.h"
 #include "service_host/process_tree.h"
@@ -23,17 +24,11 @@ namespace {
 
 namespace fs = boost::filesystem;
 
-// A path as an administrator would type it: "bin\..\dariri\" resolved.
-std::string shown_path(std::string path) {
-  while (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-  return fs::path(path).lexically_normal().string();
-}
-
 // The component's folder and program must be there before its command runs:
 // the command interpreter would only say so on the component's output.
 std::optional<ServiceExit> find_missing_part(Logger& log, const ComponentCommand& command) {
   const auto missing = [&log](const std::string& path, std::uint32_t error) {
-    log.log("Component could not be started: " + shown_path(path) + " was not found");
+    log.log("Component could not be started: " + platform::readable_path(path) + " was not found");
     return stopped_by(error);
   };
   boost::system::error_code ignored;
@@ -46,12 +41,31 @@ std::optional<ServiceExit> find_missing_part(Logger& log, const ComponentCommand
   return std::nullopt;
 }
 
+// How long the launch looks for the component's own process in its job: the
+// interpreter starts it at once.
+constexpr std::uint64_t kFindComponentMs = 1000;
+
+// The component's own process, not the interpreter that started it; 0 when it
+// did not show in time.
+std::uint32_t component_process(const ComponentJob& job) {
+  const std::wstring interpreter = command_interpreter();
+  const std::uint64_t until = ::GetTickCount64() + kFindComponentMs;
+  for (;;) {
+    if (const std::uint32_t id = job.first_process_except(interpreter)) return id;
+    if (::GetTickCount64() >= until) return 0;
+    ::Sleep(10);
+  }
+}
+
 // The lifecycle lines after the command was launched, or why it was not;
 // the exit codes when it was not.
 std::optional<ServiceExit> report_launch(Logger& log, Runner& runner,
-                                         const ComponentCommand& command) {
+                                         const ComponentCommand& command, const ComponentJob* job) {
   if (runner.process_id() != 0) {
-    log.log("Component started, process ID " + std::to_string(runner.process_id()));
+    const std::uint32_t own = job != nullptr ? component_process(*job) : 0;
+    log.log(own != 0 ? "Component started, process ID " + std::to_string(own)
+                     : "Component started, process ID " + std::to_string(runner.process_id()) +
+                           " (the command interpreter)");
     if (runner.job_error() != 0) {
       log.error("The component runs outside its job object: " +
                 platform::system_message(runner.job_error()));
@@ -59,7 +73,7 @@ std::optional<ServiceExit> report_launch(Logger& log, Runner& runner,
     return std::nullopt;
   }
   const std::uint32_t error = runner.launch_error();
-  log.log("Component could not be started: " + shown_path(command.program) + ": " +
+  log.log("Component could not be started: " + platform::readable_path(command.program) + ": " +
           (error != 0 ? platform::system_message(error) : runner.failure()));
   log.error(runner.failure());
   return error != 0 ? stopped_by(error) : kStoppedOnError;
@@ -70,19 +84,28 @@ std::optional<ServiceExit> report_launch(Logger& log, Runner& runner,
 constexpr std::uint64_t kDrainMs = 5000;
 // How long the job's backstop waits for its processes to be gone.
 constexpr std::uint32_t kJobEndMs = 2000;
+// While a stop waits, it moves the check point on at least this often, each
+// time with a wait hint that outlasts the wait to the next one.
+constexpr std::uint64_t kStopProgressMs = 1000;
+constexpr std::uint32_t kStopHintMs = 3000;
 
 // Ends everything the component left, gently, with progress reports: the
 // tree below the service, the job's processes that the walk missed, and
-// last whatever the job still holds, started after the walk or not.
-void end_component(ServiceStatus& status, const ComponentJob* job) {
+// last whatever the job still holds, started after the walk or not. Without
+// a job, the tree below the service.
+void end_component(Logger& log, ServiceStatus& status, const ComponentJob* job) {
+  const StopProgress progress = [&status](std::uint32_t hint) {
+    status.report(SERVICE_STOP_PENDING, hint);
+  };
   const std::unique_ptr<ProcessSystem> processes = system_processes(job);
-  end_process_tree(::GetCurrentProcessId(), *processes,
-                   [&status](std::uint32_t hint) { status.report(SERVICE_STOP_PENDING, hint); });
-  if (job != nullptr) job->terminate(kJobEndMs);
+  for (const std::uint32_t id : end_process_tree(::GetCurrentProcessId(), *processes, progress)) {
+    log.debug("Process " + std::to_string(id) + " left alone: it is not in the component's job");
+  }
+  if (job != nullptr && !job->empty()) {
+    progress(kJobEndMs + kStopHintMs);
+    job->terminate(kJobEndMs);
+  }
 }
-
-// How long the rest of a line waits for its line end before it is logged.
-constexpr std::uint64_t kPartialLineMs = 100;
 
 // Logs the component's output, a record a line, until it has ended and all of
 // it is logged; at a stop request ends the component while its last words are
@@ -90,6 +113,7 @@ constexpr std::uint64_t kPartialLineMs = 100;
 bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const ComponentJob* job) {
   bool stop_requested = false;
   std::uint64_t drain_until = 0;
+  std::uint64_t next_progress = 0;
   std::string record;
   const OutputLines::Emit emit = [&](std::string_view line) {
     record.assign(kOutputPrefix).append(line);
@@ -103,26 +127,27 @@ bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const Compone
       stop_requested = true;
       status.report(SERVICE_STOP_PENDING);
       runner.hold();
-      end_component(status, job);
+      end_component(log, status, job);
       runner.end_when_empty();
       drain_until = ::GetTickCount64() + kDrainMs;
     }
     const std::uint64_t now = ::GetTickCount64();
-    if (stop_requested && now > drain_until) runner.finish();
-    const std::string output = runner.take_output();
-    if (!output.empty()) {
-      lines.add(output, emit);
-      continue;
+    if (stop_requested) {
+      if (now > drain_until) runner.finish();
+      if (now >= next_progress) {
+        status.report(SERVICE_STOP_PENDING, kStopHintMs);
+        next_progress = now + kStopProgressMs;
+      }
     }
-    if (runner.finished()) continue;
-    std::uint64_t timeout = lines.waiting() ? kPartialLineMs : INFINITE;
-    if (stop_requested) timeout = std::min(timeout, drain_until - now + 1);
+    const std::string output = runner.take_output();
+    if (!output.empty()) lines.add(output, emit, now);
+    if (lines.due(now)) lines.flush(emit);
+    if (!output.empty() || runner.finished()) continue;
+    std::uint64_t timeout = lines.waiting() ? lines.deadline() - now : INFINITE;
+    if (stop_requested) timeout = std::min({timeout, drain_until - now + 1, next_progress - now});
     const HANDLE events[] = {runner.output_ready(), status.stop_event()};
     // The stop event stays signalled once a stop was requested.
-    if (::WaitForMultipleObjects(stop_requested ? 1 : 2, events, FALSE,
-                                 static_cast<DWORD>(timeout)) == WAIT_TIMEOUT) {
-      lines.flush(emit);
-    }
+    ::WaitForMultipleObjects(stop_requested ? 1 : 2, events, FALSE, static_cast<DWORD>(timeout));
   }
   lines.flush(emit);
   return stop_requested;
@@ -137,22 +162,26 @@ ServiceExit run_component(Logger& log, ServiceStatus& status, const ComponentCom
     log.error("Cannot make a job object for the component: " +
               platform::system_message(job.error()));
   }
-  const ComponentJob* const held = job ? &job : nullptr;
-  Runner runner(command.command_line(), command.folder, held);
+  Runner runner(command.command_line(), command.folder, job ? &job : nullptr);
+  // Only a job that holds the command proves which processes are the
+  // component's; without one the stop goes by the tree below the service.
+  const auto held = [&]() -> const ComponentJob* {
+    return job && runner.job_error() == 0 ? &job : nullptr;
+  };
   try {
     runner.start();
-    if (const std::optional<ServiceExit> failed = report_launch(log, runner, command))
+    if (const std::optional<ServiceExit> failed = report_launch(log, runner, command, held()))
       return *failed;
     if (!status.report(SERVICE_RUNNING)) {
       log.error("Setting service status running");
-      end_component(status, held);
+      end_component(log, status, held());
       return kStoppedOnError;
     }
     log.debug("Service is running");
-    const bool stop_requested = supervise(log, status, runner, held);
+    const bool stop_requested = supervise(log, status, runner, held());
     // What the command left behind when it ended, or a runner that failed
     // while the component lives; a stop has ended everything already.
-    if (!stop_requested) end_component(status, held);
+    if (!stop_requested) end_component(log, status, held());
     const std::uint32_t exit_code = runner.wait();
     const std::string failure = runner.failure();
     if (!failure.empty()) {
@@ -165,7 +194,7 @@ ServiceExit run_component(Logger& log, ServiceStatus& status, const ComponentCom
   } catch (...) {
     // The component must not outlive the service that cannot watch it.
     runner.finish();
-    end_component(status, held);
+    end_component(log, status, held());
     throw;
   }
 }

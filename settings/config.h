@@ -28,6 +28,9 @@ class Config {
   // (a syntax error or a bad number, see bad_logging_number), with the cause
   // on standard error.
   int read_config();
+  // What read_config wrote on standard error after its prefix, for the
+  // service's log; empty when the file was merged.
+  const std::string& config_error() const { return config_error_; }
   // What the service process of "service-name" finds when it starts: the
   // configuration file merged quietly (its problem, if any, as read_config
   // words it), its log folder and file ("general.logdir" relative to the
@@ -55,6 +58,7 @@ class Config {
   void fill_default(const std::string& key, const std::string& value);
   // read_config without the message: the cause of a bad file, or empty.
   std::string merge_config_file();
+  std::string config_error_;
 
   boost::property_tree::ptree tree_;
   Logger logger_;

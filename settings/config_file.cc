@@ -131,9 +131,9 @@ ServiceFiles Config::service_files() {
 }
 
 int Config::read_config() {
-  const std::string error = merge_config_file();
-  if (error.empty()) return 0;
-  std::cerr << "Error in Config::read_config: " << error << std::endl;
+  config_error_ = merge_config_file();
+  if (config_error_.empty()) return 0;
+  std::cerr << "Error in Config::read_config: " << config_error_ << std::endl;
   return -1;
 }
 

@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "platform/last_error.h"
 #include "platform/text.h"
@@ -128,18 +129,49 @@ void remove_service(const std::string& name) {
   ::DeleteService(service.get());
 }
 
-std::vector<std::uint32_t> processes_named(const std::string& exe_name) {
-  std::vector<std::uint32_t> ids;
+namespace {
+
+// The entries of a snapshot of the running processes that the test wants.
+std::vector<PROCESSENTRY32W> processes_where(
+    const std::function<bool(const PROCESSENTRY32W&)>& wanted) {
+  std::vector<PROCESSENTRY32W> found;
   const unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return ids;
-  const std::wstring wanted = platform::to_wide(exe_name);
+  if (!snapshot) return found;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
        more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (::lstrcmpiW(entry.szExeFile, wanted.c_str()) == 0) ids.push_back(entry.th32ProcessID);
+    if (wanted(entry)) found.push_back(entry);
+  }
+  return found;
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> processes_named(const std::string& exe_name) {
+  const std::wstring name = platform::to_wide(exe_name);
+  std::vector<std::uint32_t> ids;
+  for (const PROCESSENTRY32W& entry : processes_where([&name](const PROCESSENTRY32W& e) {
+         return ::lstrcmpiW(e.szExeFile, name.c_str()) == 0;
+       })) {
+    ids.push_back(entry.th32ProcessID);
   }
   return ids;
+}
+
+std::uint32_t parent_of(std::uint32_t id) {
+  const std::vector<PROCESSENTRY32W> found =
+      processes_where([id](const PROCESSENTRY32W& e) { return e.th32ProcessID == id; });
+  return found.empty() ? 0 : found.front().th32ParentProcessID;
+}
+
+std::wstring program_of(std::uint32_t id) {
+  const unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+  std::wstring path(32768, L'\0');
+  DWORD size = static_cast<DWORD>(path.size());
+  if (!process || !::QueryFullProcessImageNameW(process.get(), 0, path.data(), &size)) return {};
+  path.resize(size);
+  return path;
 }
 
 }  // namespace vmrsmgr::testing

@@ -67,5 +67,9 @@ void remove_service(const std::string& name);
 
 // Processes running one of these program files, e.g. dariri.exe.
 std::vector<std::uint32_t> processes_named(const std::string& exe_name);
+// The id of the process that started it; 0 when it does not run.
+std::uint32_t parent_of(std::uint32_t id);
+// The full path of its program; empty when it cannot be read.
+std::wstring program_of(std::uint32_t id);
 
 }  // namespace vmrsmgr::testing

@@ -23,7 +23,8 @@
 //   --quiet             prints neither its arguments nor its end
 //   --end-on-broken-output  ends with exit code 42 once its output is gone
 //   --no-args-file      does not read component.args (the grandchild)
-// It writes its arguments to args.NAME beside the program.
+// It writes its arguments to args.NAME and its process id to pid.NAME beside
+// the program.
 // On a console event it writes the event's name (ctrl-c, ctrl-break...) to the
 // marker file interrupted.NAME beside the program and, unless told to ignore
 // it, ends with exit code 0.
@@ -192,6 +193,7 @@ int run(const std::vector<std::string>& args) {
   std::string joined;
   for (const std::string& a : args) joined += " " + a;
   write_file(folder_of(self) + L"args." + name, joined);
+  write_file(folder_of(self) + L"pid." + name, std::to_string(::GetCurrentProcessId()));
   if (!o.quiet) {
     say(STD_OUTPUT_HANDLE,
         o.name + " " + std::to_string(::GetCurrentProcessId()) + " args:" + joined);
