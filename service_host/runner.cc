@@ -128,7 +128,8 @@ Pipe make_pipe(const std::function<std::wstring()>& new_name) {
 // fills. However the reader leaves, a read still under way is cancelled and
 // awaited before they go.
 struct PipeRead {
-  PipeRead(HANDLE pipe_handle, HANDLE done) : pipe(pipe_handle), buffer(Runner::kChunkSize) {
+  PipeRead(HANDLE pipe_handle, HANDLE done)
+      : pipe(pipe_handle), buffer(Runner::kReadChunks * Runner::kChunkSize) {
     overlapped.hEvent = done;
   }
   ~PipeRead() {
@@ -205,8 +206,9 @@ std::string Runner::take_output() {
   // Only chunks with bytes are queued, so that pending() falls to 0 once all
   // output is taken.
   if (!queue_.empty()) {
-    // A full queue has stopped the reading.
-    if (queue_.size() == kMaxChunks) ::SetEvent(wake_.get());
+    // A queue without room for a read has stopped the reading; this take
+    // makes the room.
+    if (queue_.size() + kReadChunks == kMaxChunks + 1) ::SetEvent(wake_.get());
     std::string oldest = std::move(queue_.front());
     queue_.pop_front();
     return oldest;
@@ -261,7 +263,7 @@ void Runner::mark_launched() {
 
 bool Runner::has_room() {
   const std::lock_guard<std::mutex> lock(mutex_);
-  return queue_.size() < kMaxChunks;
+  return queue_.size() + kReadChunks <= kMaxChunks;
 }
 
 void Runner::append(const char* bytes, std::size_t size) {

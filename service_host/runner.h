@@ -43,6 +43,10 @@ class Runner {
  public:
   static constexpr std::size_t kChunkSize = 65536;
   static constexpr std::size_t kMaxChunks = 16;
+  // A read takes up to this many chunks at once: under Wine each read and
+  // each hand-over costs round trips to its server, so a flood is read in
+  // few large pieces. Reading waits for room for a whole read.
+  static constexpr std::size_t kReadChunks = 4;
   // A large pipe lets a fast writer go on while the reader hands a chunk over.
   static constexpr std::uint32_t kPipeBuffer = 1024 * 1024;
 
@@ -98,7 +102,8 @@ class Runner {
   void launch_and_read();
   void read_until_done(HANDLE pipe, HANDLE process);
   void mark_launched();
-  // Whether another read may be queued: not while kMaxChunks wait.
+  // Whether another read may be queued: not unless a whole read's chunks
+  // fit beside those that wait.
   bool has_room();
   void append(const char* bytes, std::size_t size);
 
