@@ -37,6 +37,20 @@ std::wstring executable_path(const ModuleFileName& module_file_name) {
   return {};
 }
 
+std::wstring process_program(void* process) {
+  std::wstring path;
+  for (DWORD size = MAX_PATH; size <= kLongestPath; size *= 2) {
+    path.resize(size);
+    DWORD length = size;
+    if (::QueryFullProcessImageNameW(process, 0, path.data(), &length)) {
+      path.resize(length);
+      return path;
+    }
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
+  }
+  return {};
+}
+
 std::string enter_folder_of(const std::wstring& program_path) {
   namespace fs = boost::filesystem;
   if (!program_path.empty()) {

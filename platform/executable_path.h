@@ -15,6 +15,11 @@ using ModuleFileName = std::function<std::uint32_t(wchar_t* buffer, std::uint32_
 std::wstring executable_path();
 std::wstring executable_path(const ModuleFileName& module_file_name);
 
+// The full path of the program another process runs, from a handle opened
+// with at least PROCESS_QUERY_LIMITED_INFORMATION; empty when the system does
+// not give it. The handle is a HANDLE, kept opaque here.
+std::wstring process_program(void* process);
+
 // Makes the folder of the program at program_path the current folder (the
 // path is wide, so any letter survives; an empty one changes nothing), and
 // gives the current folder in the program's narrow text. Raises a

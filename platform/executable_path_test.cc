@@ -1,5 +1,7 @@
 #include "platform/executable_path.h"
 
+#include <windows.h>
+
 #include <algorithm>
 
 #include <gtest/gtest.h>
@@ -19,6 +21,8 @@ TEST(ExecutablePath, KeepsPathsOfAnyLength) {
     };
     EXPECT_EQ(executable_path(module_file_name), path) << length;
   }
+  // A process's program, asked of the process itself.
+  EXPECT_EQ(process_program(::GetCurrentProcess()), executable_path());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "platform/executable_path.h"
 #include "platform/handles.h"
 
 namespace vmrsmgr {
@@ -19,15 +20,6 @@ std::uint32_t active_processes(HANDLE job) {
 
 bool same_text(const std::wstring& a, const wchar_t* b) {
   return ::CompareStringOrdinal(a.c_str(), -1, b, -1, TRUE) == CSTR_EQUAL;
-}
-
-// The full path of a process's program; empty when it cannot be read.
-std::wstring program_of(HANDLE process) {
-  std::wstring path(32768, L'\0');
-  DWORD size = static_cast<DWORD>(path.size());
-  if (!::QueryFullProcessImageNameW(process, 0, path.data(), &size)) return {};
-  path.resize(size);
-  return path;
 }
 
 }  // namespace
@@ -93,7 +85,7 @@ std::uint32_t ComponentJob::first_process_except(const std::wstring& program_pat
     const platform::unique_handle process(
         ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
     if (!process || !contains(process.get(), id)) continue;
-    const std::wstring program = program_of(process.get());
+    const std::wstring program = platform::process_program(process.get());
     if (program.empty() || same_text(program, program_path.c_str())) continue;
     const std::size_t name = program.find_last_of(L'\\') + 1;
     if (same_text(program.substr(name), L"conhost.exe")) continue;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "platform/executable_path.h"
 #include "platform/last_error.h"
 #include "platform/text.h"
 
@@ -167,11 +168,7 @@ std::uint32_t parent_of(std::uint32_t id) {
 
 std::wstring program_of(std::uint32_t id) {
   const unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
-  std::wstring path(32768, L'\0');
-  DWORD size = static_cast<DWORD>(path.size());
-  if (!process || !::QueryFullProcessImageNameW(process.get(), 0, path.data(), &size)) return {};
-  path.resize(size);
-  return path;
+  return process ? platform::process_program(process.get()) : std::wstring();
 }
 
 }  // namespace vmrsmgr::testing
