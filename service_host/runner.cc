@@ -149,6 +149,10 @@ struct PipeRead {
 
 }  // namespace
 
+std::string interpreter_command_line(const std::string& interpreter, const std::string& command) {
+  return "\"" + interpreter + "\" /D /V:OFF /S /C \" " + command + " \"";
+}
+
 std::wstring command_interpreter() {
   std::wstring folder(MAX_PATH, L'\0');
   UINT length = ::GetSystemDirectoryW(folder.data(), MAX_PATH);
@@ -294,13 +298,11 @@ void Runner::launch_and_read() {
   startup.hStdOutput = pipe.write.get();
   startup.hStdError = pipe.write.get();
   // The system's interpreter by its full path, never one found beside the
-  // program. /D: without the AutoRun commands of the registry; /V:OFF: "!"
-  // stays a plain character. With /S the interpreter strips the outer quotes
-  // only, so the command keeps its own quoting.
+  // program, also as the application name.
   const std::wstring interpreter_path = command_interpreter();
   if (interpreter_path.empty()) throw failed_call("cannot find the command interpreter");
   const std::string interpreter = platform::to_narrow(interpreter_path);
-  std::string command_line = "\"" + interpreter + "\" /D /V:OFF /S /C \" " + command_ + " \"";
+  std::string command_line = interpreter_command_line(interpreter, command_);
   // Suspended until it is in the job, so that nothing it starts escapes.
   PROCESS_INFORMATION info{};
   const BOOL created =

@@ -22,6 +22,12 @@ class ComponentJob;
 // looked for in the program's own folder and the current folder first.
 std::wstring command_interpreter();
 
+// What the interpreter is given: /D, without the AutoRun commands of the
+// registry, which could change the folder or the environment or print into
+// the log; /V:OFF, "!" a plain character; with /S it strips the outer quotes
+// only, so the command keeps its own quoting.
+std::string interpreter_command_line(const std::string& interpreter, const std::string& command);
+
 // The calls of the reading thread that tests replace, to bring about what
 // cannot be arranged for real.
 struct RunnerCalls {

@@ -87,6 +87,16 @@ TEST(Runner, StartsTheCommandInTheGivenFolder) {
   EXPECT_EQ(drain(runner), folder.substr(0, folder.size() - 1) + "\r\n");
 }
 
+// Windows' cmd runs the registry's AutoRun commands unless told /D, and
+// Wine's cmd never does, so only the command line can show it.
+TEST(Runner, TheInterpreterSkipsAutoRunAndKeepsTheCommandsQuoting) {
+  EXPECT_EQ(
+      interpreter_command_line("C:\\Windows\\system32\\cmd.exe",
+                               "\"C:\\Program Files\\x\\..\\dariri\\dariri.exe\" -i -d start"),
+      "\"C:\\Windows\\system32\\cmd.exe\" /D /V:OFF /S /C \" "
+      "\"C:\\Program Files\\x\\..\\dariri\\dariri.exe\" -i -d start \"");
+}
+
 TEST(Runner, FinishingStopsTheReadingWhileTheCommandRuns) {
   Runner runner(component_command("--tick 50"));
   runner.start();
