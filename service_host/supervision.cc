@@ -88,6 +88,9 @@ constexpr std::uint32_t kJobEndMs = 2000;
 // time with a wait hint that outlasts the wait to the next one.
 constexpr std::uint64_t kStopProgressMs = 1000;
 constexpr std::uint32_t kStopHintMs = 3000;
+// Windows takes a service whose check point stands still past its wait hint
+// for hung, which Wine never does: the pace holds by construction.
+static_assert(kStopProgressMs < kStopHintMs, "a stop's report outlives the wait to the next");
 
 // Ends everything the component left, gently, with progress reports: the
 // tree below the service, the job's processes that the walk missed, and
