@@ -69,25 +69,29 @@ RegisteredCommand registered_command(SystemApi& api, SC_HANDLE manager, const st
   return {ERROR_INSUFFICIENT_BUFFER, {}};
 }
 
+// What a check that cannot read the configuration does.
+enum class Unreadable { kGoesOn, kRefuses };
+
 // Stop and uninstall act only on this program's services, so that a mistyped
 // name cannot stop or delete another program's. It is no security boundary:
 // where the caller may not read the configuration (every authenticated user
-// may stop a service installed under an account), a stop goes on. 0 to go
-// on; 1 with the refusal written.
-int refuse_foreign(SystemApi& api, SC_HANDLE manager, const std::string& name,
-                   bool unreadable_goes_on) {
+// may stop a service installed under an account), a stop goes on. True, with
+// the refusal written, when the operation must leave the service alone.
+bool refused_as_foreign(SystemApi& api, SC_HANDLE manager, const std::string& name,
+                        Unreadable unreadable) {
   const RegisteredCommand registered = registered_command(api, manager, name);
-  if (registered.error == ERROR_ACCESS_DENIED && unreadable_goes_on) return 0;
+  if (registered.error == ERROR_ACCESS_DENIED && unreadable == Unreadable::kGoesOn) return false;
   if (registered.error != ERROR_SUCCESS) {
     const std::string message =
         "Cannot read the configuration of the service " + name + ", so it is left as it is";
-    return report_failure(std::cerr, message.c_str(), registered.error);
+    report_failure(std::cerr, message.c_str(), registered.error);
+    return true;
   }
-  if (runs_as_service(registered.command_line, name)) return 0;
+  if (runs_as_service(registered.command_line, name)) return false;
   std::cerr << "The service " << name << " is not run by vmrsmgr.exe -s " << name
             << " and is left as it is; it runs: " << platform::to_narrow(registered.command_line)
             << std::endl;
-  return 1;
+  return true;
 }
 
 // What a stop request's answer means for the operation that sent it.
@@ -383,7 +387,9 @@ WaitResult wait_while_pending(SystemApi& api, SC_HANDLE service, SERVICE_STATUS 
 int uninstall_service(const std::string& service_name, SystemApi& api) {
   const OpenedService opened = open_service(service_name, api, kUninstallAccess);
   if (!opened.service) return report_not_opened();
-  if (refuse_foreign(api, opened.manager.get(), service_name, false) != 0) return 1;
+  if (refused_as_foreign(api, opened.manager.get(), service_name, Unreadable::kRefuses)) {
+    return 1;
+  }
 
   if (stop_and_wait(api, opened.service.get(),
                     {"Stopping Service", "Service Stoped", "Service Stoping error", 500}) != 0) {
@@ -431,7 +437,7 @@ int start_service(const std::string& service_name, const ServiceFiles& files, Sy
 int stop_service(const std::string& service_name, SystemApi& api) {
   const OpenedService opened = open_service(service_name, api, kStopAccess);
   if (!opened.service) return report_not_opened();
-  if (refuse_foreign(api, opened.manager.get(), service_name, true) != 0) return 1;
+  if (refused_as_foreign(api, opened.manager.get(), service_name, Unreadable::kGoesOn)) return 1;
   return stop_and_wait(api, opened.service.get(),
                        {"Stopping Dariri service", "Stop Complete", "Service stoping error", 100});
 }
