@@ -73,11 +73,22 @@ std::string unique_name(const char* stem) {
          std::to_string(++count);
 }
 
+// Whether the test service is registered as a vmrsmgr.exe of another
+// installation or as a program of its own.
+enum class Program { kVmrsmgr, kForeign };
+
+std::wstring test_service_command(const std::string& name, const char* behaviour, Program program) {
+  if (program == Program::kForeign) {
+    return L"\"" + full_path(TEST_SERVICE_EXE) + L"\" " + to_wide(behaviour) + L" " + to_wide(name);
+  }
+  return L"\"" + full_path(TEST_SERVICE_AS_VMRSMGR_EXE) + L"\" -s " + to_wide(name) + L" " +
+         to_wide(behaviour);
+}
+
 // A test service with a behaviour of test_service.exe.
-std::string register_test_service(const char* behaviour) {
+std::string register_test_service(const char* behaviour, Program program = Program::kVmrsmgr) {
   const std::string name = unique_name("vmrsmgr-test-");
-  const std::wstring command =
-      L"\"" + full_path(TEST_SERVICE_EXE) + L"\" " + to_wide(behaviour) + L" " + to_wide(name);
+  const std::wstring command = test_service_command(name, behaviour, program);
   const unique_schandle manager = open_manager(SC_MANAGER_ALL_ACCESS);
   const unique_schandle service(::CreateServiceW(
       manager.get(), to_wide(name).c_str(), to_wide(name).c_str(), SERVICE_ALL_ACCESS,
@@ -273,6 +284,23 @@ TEST(ServiceManager, ServiceThatStopsDuringItsStartGivesItsExitCode) {
     EXPECT_EQ(after.substr(after.size() - c.exit_report.size()), c.exit_report) << started.output;
     expect_outcome(run("--status " + name), {10, "Dariri service is not running\n", ""}, "status");
   }
+}
+
+// Start and status stay open to every service; stop and uninstall leave
+// one that vmrsmgr does not run as it was.
+TEST(ServiceManager, LeavesAServiceOfAnotherProgramAsItWas) {
+  const std::string name = register_test_service("normal", Program::kForeign);
+  const Cleanup cleanup(name);
+  expect_outcome_like(run("--start " + name), 0, "Starting Dariri service\\.*\nStart Complete\n",
+                      "start");
+  const std::string refusal = "The service " + name + " is not run by vmrsmgr.exe -s " + name +
+                              " and is left as it is; it runs: " +
+                              to_narrow(test_service_command(name, "normal", Program::kForeign)) +
+                              "\n";
+  expect_outcome(run("--stop " + name), {1, "", refusal}, "stop");
+  expect_outcome(run("--uninstall " + name), {1, "", refusal}, "uninstall");
+  expect_outcome(run("--status " + name), {0, "Dariri service is running\n", ""}, "status");
+  EXPECT_TRUE(registration(name)) << "deleted";
 }
 
 TEST(ServiceManager, ReportsAndStopsAStartingService) {

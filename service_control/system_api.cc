@@ -36,6 +36,10 @@ class RealSystemApi final : public SystemApi {
   BOOL query_service_status(SC_HANDLE service, SERVICE_STATUS* status) override {
     return ::QueryServiceStatus(service, status);
   }
+  BOOL query_service_config(SC_HANDLE service, QUERY_SERVICE_CONFIGW* config, DWORD size,
+                            DWORD* needed) override {
+    return ::QueryServiceConfigW(service, config, size, needed);
+  }
   BOOL delete_service(SC_HANDLE service) override { return ::DeleteService(service); }
   BOOL set_service_object_security(SC_HANDLE service, SECURITY_INFORMATION what,
                                    PSECURITY_DESCRIPTOR descriptor) override {

@@ -30,6 +30,8 @@ class SystemApi {
   virtual BOOL start_service(SC_HANDLE service) = 0;
   virtual BOOL control_service(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) = 0;
   virtual BOOL query_service_status(SC_HANDLE service, SERVICE_STATUS* status) = 0;
+  virtual BOOL query_service_config(SC_HANDLE service, QUERY_SERVICE_CONFIGW* config, DWORD size,
+                                    DWORD* needed) = 0;
   virtual BOOL delete_service(SC_HANDLE service) = 0;
   virtual BOOL set_service_object_security(SC_HANDLE service, SECURITY_INFORMATION what,
                                            PSECURITY_DESCRIPTOR descriptor) = 0;

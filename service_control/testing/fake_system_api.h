@@ -34,6 +34,9 @@ class FakeSystemApi : public SystemApi {
   // Answers of QueryServiceStatus in turn; the last one repeats.
   std::deque<SERVICE_STATUS> states{{SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, 0, 0, 0, 0}};
   std::wstring module_path = L"C:\\Tools\\vmrsmgr.exe";
+  // What QueryServiceConfigW reads; rights that OpenServiceW refuses.
+  std::wstring registered_command = L"\"C:\\Tools\\vmrsmgr.exe\" -s devidori";
+  DWORD denied_access = 0;
 
   // Record.
   std::vector<std::string> calls;
@@ -91,6 +94,11 @@ class FakeSystemApi : public SystemApi {
   SC_HANDLE open_service(SC_HANDLE manager, const wchar_t*, DWORD desired) override {
     access.push_back(desired);
     if (manager == nullptr) errors.emplace("OpenServiceW", ERROR_INVALID_HANDLE);
+    if ((desired & denied_access) != 0) {
+      calls.push_back("OpenServiceW");
+      ::SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
     return fails("OpenServiceW") ? nullptr : hand_out<SC_HANDLE>("service handle");
   }
   BOOL start_service(SC_HANDLE) override { return succeeds("StartServiceW"); }
@@ -111,6 +119,24 @@ class FakeSystemApi : public SystemApi {
     if (fails("QueryServiceStatus")) return FALSE;
     *status = states.front();
     if (states.size() > 1) states.pop_front();
+    return TRUE;
+  }
+  // The command line follows the record in the caller's buffer, as the
+  // system lays it out; a buffer too small gets the size needed.
+  BOOL query_service_config(SC_HANDLE, QUERY_SERVICE_CONFIGW* config, DWORD size,
+                            DWORD* needed) override {
+    if (fails("QueryServiceConfigW")) return FALSE;
+    const std::size_t length = registered_command.size();
+    *needed = static_cast<DWORD>(sizeof(QUERY_SERVICE_CONFIGW) + (length + 1) * sizeof(wchar_t));
+    if (config == nullptr || size < *needed) {
+      ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return FALSE;
+    }
+    *config = QUERY_SERVICE_CONFIGW{};
+    auto* text = reinterpret_cast<wchar_t*>(config + 1);
+    std::copy_n(registered_command.begin(), length, text);
+    text[length] = L'\0';
+    config->lpBinaryPathName = text;
     return TRUE;
   }
   BOOL delete_service(SC_HANDLE) override { return succeeds("DeleteService"); }
