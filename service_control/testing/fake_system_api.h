@@ -34,6 +34,7 @@ class FakeSystemApi : public SystemApi {
   // Answers of QueryServiceStatus in turn; the last one repeats.
   std::deque<SERVICE_STATUS> states{{SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, 0, 0, 0, 0}};
   std::wstring module_path = L"C:\\Tools\\vmrsmgr.exe";
+  BOOL is_service_answer = TRUE;  // of NetIsServiceAccount
 
   // Record.
   std::vector<std::string> calls;
@@ -47,7 +48,7 @@ class FakeSystemApi : public SystemApi {
     DWORD service_type, start_type, error_control;
     std::optional<std::wstring> start_name, password;
   } created{};
-  std::wstring description, sddl, looked_up, right;
+  std::wstring description, sddl, looked_up, right, service_account_asked;
   DWORD sddl_revision = 0;
   SECURITY_INFORMATION security_information = 0;
   ULONG lookup_flags = 0;
@@ -187,6 +188,12 @@ class FakeSystemApi : public SystemApi {
   NTSTATUS lsa_free_memory(void* memory) override {
     release(memory, "LSA memory");
     return 0;
+  }
+
+  NTSTATUS is_service_account(wchar_t* account, BOOL* is_service) override {
+    service_account_asked = account;
+    *is_service = is_service_answer;
+    return answer("NetIsServiceAccount");
   }
 
   DWORD module_file_name(wchar_t* buffer, DWORD size) override {
