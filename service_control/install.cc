@@ -200,10 +200,10 @@ int install_service(const ServiceDefinition& definition, SystemApi& api) {
     std::cerr << "Open Service manager failed: " << error << std::endl;
     return 1;
   }
-  // Windows keeps the password of the kinds that take none: they get no value.
+  // The kinds whose password Windows keeps come with none (one given was
+  // refused), and so get no value, as the manager requires.
   const std::wstring start_name = platform::to_wide(account.start_name);
   const std::wstring wide_password = platform::to_wide(password);
-  const bool with_password = takes_password(account.kind) && !password.empty();
   // DELETE with the creation: the access list set below may no longer grant
   // it to whoever has to undo a failed installation.
   CreatedService service(
@@ -212,7 +212,7 @@ int install_service(const ServiceDefinition& definition, SystemApi& api) {
                          SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | WRITE_DAC | DELETE,
                          SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                          command_line.c_str(), start_name.empty() ? nullptr : start_name.c_str(),
-                         with_password ? wide_password.c_str() : nullptr));
+                         password.empty() ? nullptr : wide_password.c_str()));
   if (!service) return report_failure(std::cerr, "Create Service failed", last_error());
   std::cout << "Service has been installed" << std::endl;
 
