@@ -14,6 +14,7 @@
 
 #include "platform/handles.h"
 #include "platform/text.h"
+#include "tests/installation.h"
 #include "tests/windows_support.h"
 
 namespace vmrsmgr {
@@ -197,7 +198,7 @@ TEST(ServiceManager, InstallsUnderTheWineUserWithAccessListAndLogonRight) {
   ASSERT_TRUE(::GetUserNameW(user, &length));
   const std::string account = to_narrow(user);
   const Cleanup cleanup("devidori");
-  expect_outcome(run("--install devidori --account " + account + " --password \"\""),
+  expect_outcome(run("--install devidori --account " + account + " --password x"),
                  {0,
                   "Service has been installed\nSecurity Information has been updated\n"
                   "Policy 'Log on as a service' has been taken\n",
@@ -205,7 +206,8 @@ TEST(ServiceManager, InstallsUnderTheWineUserWithAccessListAndLogonRight) {
                  "install");
   const std::optional<Registration> registered = registration("devidori");
   ASSERT_TRUE(registered);
-  EXPECT_EQ(registered->start_name, user);
+  // The manager of Windows refuses a bare name.
+  EXPECT_EQ(registered->start_name, L".\\" + std::wstring(user));
 
   // Wine's manager accepts an access list but keeps none to read back; the
   // list itself is checked on the fake.
@@ -219,12 +221,47 @@ TEST(ServiceManager, AccountThatCannotBeMappedLeavesNoService) {
   const Outcome failed = {1,
                           "Service has been installed\nSecurity Information has been updated\n" +
                               error_report(ERROR_NONE_MAPPED),
-                          ""};
+                          "Service removed again: the installation did not complete\n"};
   expect_outcome(run("--install zavadedad --account nosuchuser --password secret"), failed,
                  "install");
   EXPECT_FALSE(registration("zavadedad"));
   expect_outcome(run("--install zavadedad --account nosuchuser --password secret"), failed,
                  "install again");
+}
+
+// Windows makes the account with the service and keeps its password; its
+// lookup is left to Windows (Wine's policy does not know such accounts).
+TEST(ServiceManager, RunsUnderItsVirtualAccount) {
+  testing::Installation installation("virtual-account");
+  installation.add_component("dariri\\dariri.exe");
+  installation.owns_service("dariri");
+  expect_outcome(
+      installation.tool("--install dariri --account \"NT SERVICE\\dariri\" --password \"\""),
+      {0, "Service has been installed\nSecurity Information has been updated\n", ""}, "install");
+  const std::optional<Registration> registered = registration("dariri");
+  ASSERT_TRUE(registered);
+  EXPECT_EQ(registered->start_name, L"NT SERVICE\\dariri");
+  expect_outcome_like(installation.tool("--start dariri"), 0,
+                      "Starting Dariri service\\.*\nStart Complete\n", "start");
+  expect_outcome_like(installation.tool("--stop dariri"), 0,
+                      "Stopping Dariri service\\.*\nStop Complete\n", "stop");
+  expect_outcome(installation.tool("--uninstall dariri"),
+                 {0, "Dariri service uninstalled successfully.\n", ""}, "uninstall");
+}
+
+// The manager keeps the command line as an expandable text: "%OS%" would
+// become another folder's name.
+TEST(ServiceManager, RefusesAnInstallationWhosePathHoldsAPercentSign) {
+  testing::Installation installation("pct%OS%");
+  installation.owns_service("dariri");
+  expect_outcome(installation.tool("--install dariri --account \"\" --password \"\""),
+                 {1,
+                  "Error: the program's path " + (installation.bin() / "vmrsmgr.exe").string() +
+                      " holds \"%\", which the service manager would expand as a variable: "
+                      "install from a folder whose path has no \"%\"\n",
+                  ""},
+                 "install");
+  EXPECT_FALSE(registration("dariri"));
 }
 
 TEST(ServiceManager, StatusOfAMissingService) {

@@ -23,6 +23,10 @@ int start_service(const std::string& service_name, const ServiceFiles& files, Sy
 int stop_service(const std::string& service_name, SystemApi& api);
 int service_status(const std::string& service_name, SystemApi& api);
 
+// Why a ZPC cannot name a configuration of the control component, whose
+// command line it ends, and the service after it; empty when it can.
+std::string zpc_refusal(const std::string& zpc);
+
 // The longest service name whose log files, numbered ones included, have
 // names Windows takes (255 characters).
 std::size_t longest_service_name();

@@ -3,11 +3,38 @@
 #include <sddl.h>
 
 #include <iostream>
+#include <string>
 
+#include "platform/handles.h"
 #include "platform/last_error.h"
 
 namespace vmrsmgr {
 namespace {
+
+// NetIsServiceAccount, loaded at run time: where netapi32 lacks it (Wine
+// does), the program still starts.
+using IsServiceAccount = NTSTATUS(WINAPI*)(wchar_t* server, wchar_t* account, BOOL* is_service);
+
+struct free_library {
+  using pointer = HMODULE;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer module) noexcept { ::FreeLibrary(module); }
+};
+
+IsServiceAccount load_is_service_account() {
+  // From the system's folder, never one a program's search path finds first;
+  // kept loaded for the process's life.
+  static const platform::unique_any<free_library> library = [] {
+    wchar_t folder[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return platform::unique_any<free_library>();
+    return platform::unique_any<free_library>(
+        ::LoadLibraryW((std::wstring(folder, length) + L"\\netapi32.dll").c_str()));
+  }();
+  if (!library) return nullptr;
+  return reinterpret_cast<IsServiceAccount>(
+      reinterpret_cast<void*>(::GetProcAddress(library.get(), "NetIsServiceAccount")));
+}
 
 class RealSystemApi final : public SystemApi {
  public:
@@ -73,6 +100,11 @@ class RealSystemApi final : public SystemApi {
   }
   NTSTATUS lsa_close(LSA_HANDLE policy) override { return ::LsaClose(policy); }
   NTSTATUS lsa_free_memory(void* memory) override { return ::LsaFreeMemory(memory); }
+
+  NTSTATUS is_service_account(wchar_t* account, BOOL* is_service) override {
+    static const IsServiceAccount check = load_is_service_account();
+    return check == nullptr ? kStatusProcedureNotFound : check(nullptr, account, is_service);
+  }
 
   DWORD module_file_name(wchar_t* buffer, DWORD size) override {
     return ::GetModuleFileNameW(nullptr, buffer, size);

@@ -55,11 +55,17 @@ class SystemApi {
   virtual NTSTATUS lsa_close(LSA_HANDLE policy) = 0;
   virtual NTSTATUS lsa_free_memory(void* memory) = 0;
 
+  // Accounts without a password.
+  // NetIsServiceAccount, loaded when first asked: kStatusProcedureNotFound where Windows has none.
+  virtual NTSTATUS is_service_account(wchar_t* account, BOOL* is_service) = 0;
+
   // Process and time.
   virtual DWORD module_file_name(wchar_t* buffer, DWORD size) = 0;
   virtual void sleep(DWORD milliseconds) = 0;
   virtual std::uint64_t tick_count() = 0;
 };
+
+inline constexpr NTSTATUS kStatusProcedureNotFound = static_cast<NTSTATUS>(0xC000007A);
 
 // The one that talks to Windows.
 SystemApi& real_system_api();

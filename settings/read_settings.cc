@@ -29,7 +29,8 @@ Credentials credentials(const boost::property_tree::ptree& settings) {
 
 ServiceDefinition service_definition(const boost::property_tree::ptree& settings) {
   return {service_name(settings), required(settings, keys::kDisplayName),
-          required(settings, keys::kDescription), credentials(settings)};
+          required(settings, keys::kDescription), credentials(settings),
+          optional(settings, keys::kZpc)};
 }
 
 std::string program_folder(const boost::property_tree::ptree& settings) {

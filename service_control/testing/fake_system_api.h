@@ -37,6 +37,7 @@ class FakeSystemApi : public SystemApi {
   // What QueryServiceConfigW reads; rights that OpenServiceW refuses.
   std::wstring registered_command = L"\"C:\\Tools\\vmrsmgr.exe\" -s devidori";
   DWORD denied_access = 0;
+  BOOL is_service_answer = TRUE;  // of NetIsServiceAccount
 
   // Record.
   std::vector<std::string> calls;
@@ -50,7 +51,7 @@ class FakeSystemApi : public SystemApi {
     DWORD service_type, start_type, error_control;
     std::optional<std::wstring> start_name, password;
   } created{};
-  std::wstring description, sddl, looked_up, right;
+  std::wstring description, sddl, looked_up, right, service_account_asked;
   DWORD sddl_revision = 0;
   SECURITY_INFORMATION security_information = 0;
   ULONG lookup_flags = 0;
@@ -213,6 +214,12 @@ class FakeSystemApi : public SystemApi {
   NTSTATUS lsa_free_memory(void* memory) override {
     release(memory, "LSA memory");
     return 0;
+  }
+
+  NTSTATUS is_service_account(wchar_t* account, BOOL* is_service) override {
+    service_account_asked = account;
+    *is_service = is_service_answer;
+    return answer("NetIsServiceAccount");
   }
 
   DWORD module_file_name(wchar_t* buffer, DWORD size) override {
