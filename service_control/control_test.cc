@@ -6,6 +6,7 @@
 #include <boost/filesystem/operations.hpp>
 #include <gtest/gtest.h>
 
+#include "service_control/event_source.h"
 #include "service_control/service_operations.h"
 #include "service_control/testing/fake_system_api.h"
 #include "tests/capture.h"
@@ -177,6 +178,12 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
         {"DeleteService", ERROR_SERVICE_MARKED_FOR_DELETE}}, stopped, {},
        "Service Uninstalling error\n" + error_report(ERROR_SERVICE_MARKED_FOR_DELETE), 1, true},
       {"uninstall not installed", uninstall_service, not_installed, {}, {}, missing, 1, false},
+      // The service is gone; its event source is reported and left.
+      {"uninstall source kept", uninstall_service,
+       {{"ControlService", ERROR_SERVICE_NOT_ACTIVE}, {"RegDeleteKeyW", ERROR_ACCESS_DENIED}},
+       stopped, {},
+       "Dariri service uninstalled successfully.\nEvent source has not been removed\n" +
+           error_report(ERROR_ACCESS_DENIED), 0, true},
   };
   // clang-format on
   for (const Scenario& s : scenarios) {
@@ -185,10 +192,14 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
     api.errors = s.errors;
     api.control_answer = s.control_answer;
     if (!s.states.empty()) api.states = s.states;
+    const std::wstring source = event_source_key("devidori");
+    api.registry[source][L"TypesSupported"] = {REG_DWORD, {7, 0, 0, 0}};
     std::string out;
     EXPECT_EQ(run(api, s.operation, out), s.code);
     EXPECT_EQ(out, s.out);
     EXPECT_EQ(api.called("DeleteService"), s.deletes);
+    const bool uninstalled = s.deletes && s.code == 0 && !s.errors.count("RegDeleteKeyW");
+    EXPECT_EQ(api.registry.count(source), uninstalled ? 0u : 1u);
   }
 }
 
