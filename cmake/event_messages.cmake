@@ -4,10 +4,9 @@
 # the texts from (windmc with MinGW, the SDK's mc with MSVC; both take the
 # same options).
 if(MSVC)
-  set(VMRSMGR_MC ${CMAKE_MC_COMPILER})
-  if(NOT VMRSMGR_MC)
-    find_program(VMRSMGR_MC mc REQUIRED)
-  endif()
+  # The Windows SDK keeps mc beside rc.
+  get_filename_component(VMRSMGR_RC_DIR ${CMAKE_RC_COMPILER} DIRECTORY)
+  find_program(VMRSMGR_MC NAMES mc HINTS ${VMRSMGR_RC_DIR} REQUIRED)
 else()
   string(REGEX REPLACE "windres([^/]*)$" "windmc\\1" VMRSMGR_MC_GUESS ${CMAKE_RC_COMPILER})
   find_program(VMRSMGR_MC NAMES ${VMRSMGR_MC_GUESS} windmc REQUIRED)
