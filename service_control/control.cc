@@ -9,6 +9,7 @@
 
 #include "platform/last_error.h"
 #include "platform/text.h"
+#include "service_control/event_source.h"
 #include "service_control/service_operations.h"
 
 // The graphical front end and administrators' scripts match these texts as
@@ -399,6 +400,7 @@ int uninstall_service(const std::string& service_name, SystemApi& api) {
     return report_failure(std::cout, "Service Uninstalling error", last_error());
   }
   std::cout << "Dariri service uninstalled successfully." << std::endl;
+  remove_event_source(service_name, api);
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/text.h"
+#include "service_control/event_source.h"
 #include "service_control/service_operations.h"
 #include "service_control/testing/fake_system_api.h"
 #include "tests/capture.h"
@@ -225,6 +226,12 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
        error_report(ERROR_ACCESS_DENIED), 1, false,
        "Cannot read the configuration of the service devidori, so it is left as it is\n", nullptr,
        SERVICE_QUERY_CONFIG},
+      // The service is gone; its event source is reported and left.
+      {"uninstall source kept", uninstall_service,
+       {{"ControlService", ERROR_SERVICE_NOT_ACTIVE}, {"RegDeleteKeyW", ERROR_ACCESS_DENIED}},
+       stopped, {},
+       "Dariri service uninstalled successfully.\nEvent source has not been removed\n" +
+           error_report(ERROR_ACCESS_DENIED), 0, true},
   };
   // clang-format on
   for (const Scenario& s : scenarios) {
@@ -235,6 +242,8 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
     if (!s.states.empty()) api.states = s.states;
     if (s.registered != nullptr) api.registered_command = s.registered;
     api.denied_access = s.denied_access;
+    const std::wstring source = event_source_key("devidori");
+    api.registry[source][L"TypesSupported"] = {REG_DWORD, {7, 0, 0, 0}};
     std::string out, err;
     EXPECT_EQ(run(api, s.operation, out, err), s.code);
     EXPECT_EQ(out, s.out);
@@ -244,6 +253,8 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
     if (!s.err.empty()) {
       EXPECT_FALSE(api.called("ControlService"));
     }
+    const bool uninstalled = s.deletes && s.code == 0 && !s.errors.count("RegDeleteKeyW");
+    EXPECT_EQ(api.registry.count(source), uninstalled ? 0u : 1u);
   }
 }
 

@@ -10,6 +10,7 @@
 #include "platform/last_error.h"
 #include "platform/text.h"
 #include "service_control/account.h"
+#include "service_control/event_source.h"
 #include "service_control/service_operations.h"
 
 namespace vmrsmgr {
@@ -231,6 +232,7 @@ int install_service(const ServiceDefinition& definition, SystemApi& api) {
     return 1;
   }
   service.keep();
+  register_event_source(definition.name, api);
   return 0;
 }
 

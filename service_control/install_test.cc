@@ -61,6 +61,16 @@ TEST(InstallService, LocalSystemNeedsNoLogonCheck) {
   EXPECT_EQ(api.description, L"undef");
   EXPECT_FALSE(api.called("ConvertStringSecurityDescriptorToSecurityDescriptorW"));
   EXPECT_FALSE(api.called("LsaOpenPolicy"));
+
+  const std::wstring program = L"C:\\Tools\\vmrsmgr.exe";
+  const auto& source =
+      api.registry.at(L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\dariri");
+  EXPECT_EQ(source.at(L"EventMessageFile").type, static_cast<DWORD>(REG_EXPAND_SZ));
+  EXPECT_EQ(source.at(L"EventMessageFile").data,
+            std::vector<BYTE>(reinterpret_cast<const BYTE*>(program.c_str()),
+                              reinterpret_cast<const BYTE*>(program.c_str() + program.size() + 1)));
+  EXPECT_EQ(source.at(L"TypesSupported").type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(source.at(L"TypesSupported").data, (std::vector<BYTE>{7, 0, 0, 0}));
 }
 
 TEST(InstallService, AccountGetsAccessListAndLogonRight) {
@@ -157,6 +167,13 @@ TEST(InstallService, EachFailureHasItsMessageStreamAndResult) {
        secured + "Policy 'Log on as a service' has not been taken\n", removed, 1},
       {"policy not closed", {}, {{"LsaClose", kStatusInvalidHandle}},
        granted + error_report(ERROR_INVALID_HANDLE), removed, 1},
+      // The service runs without its event source: the installation stands.
+      {"event source refused", {{"RegCreateKeyExW", ERROR_ACCESS_DENIED}}, {},
+       granted + "Event source has not been registered\n" + error_report(ERROR_ACCESS_DENIED), "",
+       0},
+      {"event source value refused", {{"RegSetValueExW", ERROR_ACCESS_DENIED}}, {},
+       granted + "Event source has not been registered\n" + error_report(ERROR_ACCESS_DENIED), "",
+       0},
       {"undo refused", {{"DeleteService", ERROR_ACCESS_DENIED}}, {{"LsaLookupNames2", kStatusNoneMapped}},
        secured + error_report(ERROR_NONE_MAPPED) + "Service Uninstalling error\n" +
            error_report(ERROR_ACCESS_DENIED), "", 1},

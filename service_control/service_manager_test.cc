@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <regex>
@@ -15,6 +16,8 @@
 #include "platform/handles.h"
 #include "platform/text.h"
 #include "tests/installation.h"
+#include "service_host/service_events.h"
+#include "service_host/testing/fake_event_sink.h"
 #include "tests/windows_support.h"
 
 namespace vmrsmgr {
@@ -190,6 +193,97 @@ TEST(ServiceManager, InstallsEachComponentAsLocalSystem) {
                    {0, "Dariri service uninstalled successfully.\n", ""}, "uninstall");
     EXPECT_FALSE(registration(c.name)) << "still registered";
   }
+}
+
+// A value of the service's event source; nullopt when the key or the value is
+// missing.
+struct RegistryValue {
+  DWORD type;
+  std::vector<BYTE> data;
+};
+std::optional<RegistryValue> event_source_value(const std::string& service, const wchar_t* name) {
+  const std::wstring key =
+      L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + to_wide(service);
+  RegistryValue value{0, std::vector<BYTE>(4096)};
+  auto size = static_cast<DWORD>(value.data.size());
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &value.type,
+                     value.data.data(), &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  value.data.resize(size);
+  return value;
+}
+
+TEST(ServiceManager, InstallRegistersTheEventSourceAndUninstallRemovesIt) {
+  const Cleanup cleanup("reduze-PROD");
+  expect_outcome(run("--install reduze --zpc PROD --account \"\" --password \"\""),
+                 {0, "Service has been installed\n", ""}, "install");
+  const std::optional<RegistryValue> file = event_source_value("reduze-PROD", L"EventMessageFile");
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->type, static_cast<DWORD>(REG_EXPAND_SZ));
+  EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(file->data.data())), program());
+  const std::optional<RegistryValue> types = event_source_value("reduze-PROD", L"TypesSupported");
+  ASSERT_TRUE(types);
+  EXPECT_EQ(types->type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(types->data, (std::vector<BYTE>{7, 0, 0, 0}));
+
+  expect_outcome(run("--uninstall reduze-PROD"),
+                 {0, "Dariri service uninstalled successfully.\n", ""}, "uninstall");
+  EXPECT_FALSE(event_source_value("reduze-PROD", L"TypesSupported"));
+}
+
+// Every event the service can write, formatted from the program's own message
+// table as the event log does: each insert the code gives has its place.
+TEST(ServiceManager, TheProgramCarriesTheMessageOfEveryEvent) {
+  testing::FakeEventSink sink;
+  ServiceEvents events(sink);
+  events.started("dariri.exe", 1660, "1.0.0");
+  events.log_not_opened("C:\\log\\dariri.vmrsmgr.log", "Access is denied.");
+  events.log_not_written("C:\\log\\dariri.vmrsmgr.log", "The disk is full.");
+  events.log_lines_lost("C:\\log\\dariri.vmrsmgr.log", "12 lines");
+  events.log_not_rotated("C:\\log\\dariri.vmrsmgr.log", "In use.");
+  events.old_log_not_removed("C:\\log\\dariri.vmrsmgr.log1", "Held.");
+  events.ended_by_force({1660, 1702});
+  events.stopped_on_request();
+  // The end of a run is told once: each other end in a run of its own.
+  ServiceEvents(sink).component_ended(0);
+  ServiceEvents(sink).component_ended(3);
+  ServiceEvents(sink).start_failed(3, "Log folder not found: C:\\log", "C:\\log",
+                                   "C:\\log\\dariri.vmrsmgr.log");
+
+  const platform::unique_hmodule module(::LoadLibraryExW(
+      program().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  ASSERT_TRUE(module) << ::GetLastError();
+  std::vector<std::uint32_t> ids;
+  for (const testing::Event& event : sink.events) {
+    SCOPED_TRACE(event.id);
+    ids.push_back(event.id);
+    std::vector<std::wstring> inserts;
+    for (const std::string& insert : event.inserts) inserts.push_back(to_wide(insert));
+    std::vector<DWORD_PTR> arguments;
+    for (const std::wstring& insert : inserts) {
+      arguments.push_back(reinterpret_cast<DWORD_PTR>(insert.c_str()));
+    }
+    // A message that takes more inserts than the code gives shows these.
+    arguments.resize(arguments.size() + 8, reinterpret_cast<DWORD_PTR>(L"<missing>"));
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+            FORMAT_MESSAGE_ARGUMENT_ARRAY,
+        module.get(), event.id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+        reinterpret_cast<wchar_t*>(&buffer), 0, reinterpret_cast<va_list*>(arguments.data()));
+    const platform::unique_hlocal<wchar_t*> owner(buffer);
+    ASSERT_NE(length, 0u) << "no message: " << ::GetLastError();
+    const std::string text = to_narrow(std::wstring(buffer, length));
+    for (const std::string& insert : event.inserts) {
+      EXPECT_NE(text.find(insert), std::string::npos) << insert << " not in " << text;
+    }
+    EXPECT_EQ(text.find("<missing>"), std::string::npos) << text;
+    EXPECT_EQ(text.find('%'), std::string::npos) << text;
+  }
+  std::sort(ids.begin(), ids.end());
+  EXPECT_EQ(ids, (std::vector<std::uint32_t>{1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008,
+                                             1009, 1010}));
 }
 
 TEST(ServiceManager, InstallsUnderTheWineUserWithAccessListAndLogonRight) {

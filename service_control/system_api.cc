@@ -105,6 +105,18 @@ class RealSystemApi final : public SystemApi {
     static const IsServiceAccount check = load_is_service_account();
     return check == nullptr ? kStatusProcedureNotFound : check(nullptr, account, is_service);
   }
+  LSTATUS reg_create_key(HKEY root, const wchar_t* path, REGSAM access, HKEY* key) override {
+    return ::RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key,
+                             nullptr);
+  }
+  LSTATUS reg_set_value(HKEY key, const wchar_t* name, DWORD type, const BYTE* data,
+                        DWORD size) override {
+    return ::RegSetValueExW(key, name, 0, type, data, size);
+  }
+  LSTATUS reg_delete_key(HKEY root, const wchar_t* path) override {
+    return ::RegDeleteKeyW(root, path);
+  }
+  LSTATUS reg_close_key(HKEY key) override { return ::RegCloseKey(key); }
 
   DWORD module_file_name(wchar_t* buffer, DWORD size) override {
     return ::GetModuleFileNameW(nullptr, buffer, size);

@@ -58,6 +58,12 @@ class SystemApi {
   // Accounts without a password.
   // NetIsServiceAccount, loaded when first asked: kStatusProcedureNotFound where Windows has none.
   virtual NTSTATUS is_service_account(wchar_t* account, BOOL* is_service) = 0;
+  // Registry: the event source of a service. Each answers its error code.
+  virtual LSTATUS reg_create_key(HKEY root, const wchar_t* path, REGSAM access, HKEY* key) = 0;
+  virtual LSTATUS reg_set_value(HKEY key, const wchar_t* name, DWORD type, const BYTE* data,
+                                DWORD size) = 0;
+  virtual LSTATUS reg_delete_key(HKEY root, const wchar_t* path) = 0;
+  virtual LSTATUS reg_close_key(HKEY key) = 0;
 
   // Process and time.
   virtual DWORD module_file_name(wchar_t* buffer, DWORD size) = 0;
@@ -86,6 +92,7 @@ using ServiceHandle = api_owner<SC_HANDLE, &SystemApi::close_service_handle>;
 using TokenHandle = api_owner<HANDLE, &SystemApi::close_handle>;
 using PolicyHandle = api_owner<LSA_HANDLE, &SystemApi::lsa_close>;
 using LocalMemory = api_owner<HLOCAL, &SystemApi::local_free>;
+using RegistryKey = api_owner<HKEY, &SystemApi::reg_close_key>;
 template <typename T>
 using LsaMemory = api_owner<T*, &SystemApi::lsa_free_memory>;
 

@@ -59,6 +59,12 @@ class FakeSystemApi : public SystemApi {
   bool right_for_looked_up_sid = false;
   std::vector<DWORD> sleeps;
   std::uint64_t now = 0;
+  // The registry below HKEY_LOCAL_MACHINE: each key's values by name.
+  struct RegistryValue {
+    DWORD type;
+    std::vector<BYTE> data;
+  };
+  std::map<std::wstring, std::map<std::wstring, RegistryValue>> registry;
 
   ~FakeSystemApi() override {
     for (const auto& held : held_) ADD_FAILURE() << held.second << " never released";
@@ -221,6 +227,30 @@ class FakeSystemApi : public SystemApi {
     *is_service = is_service_answer;
     return answer("NetIsServiceAccount");
   }
+  LSTATUS reg_create_key(HKEY root, const wchar_t* path, REGSAM, HKEY* key) override {
+    EXPECT_EQ(root, HKEY_LOCAL_MACHINE);
+    if (const LSTATUS error = registry_answer("RegCreateKeyExW")) return error;
+    registry[path];
+    *key = hand_out<HKEY>("registry key");
+    key_paths_[*key] = path;
+    return ERROR_SUCCESS;
+  }
+  LSTATUS reg_set_value(HKEY key, const wchar_t* name, DWORD type, const BYTE* data,
+                        DWORD size) override {
+    if (const LSTATUS error = registry_answer("RegSetValueExW")) return error;
+    registry[key_paths_.at(key)][name] = {type, std::vector<BYTE>(data, data + size)};
+    return ERROR_SUCCESS;
+  }
+  LSTATUS reg_delete_key(HKEY root, const wchar_t* path) override {
+    EXPECT_EQ(root, HKEY_LOCAL_MACHINE);
+    if (const LSTATUS error = registry_answer("RegDeleteKeyW")) return error;
+    return registry.erase(path) == 1 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  }
+  LSTATUS reg_close_key(HKEY key) override {
+    release(key, "registry key");
+    key_paths_.erase(key);
+    return ERROR_SUCCESS;
+  }
 
   DWORD module_file_name(wchar_t* buffer, DWORD size) override {
     calls.push_back("GetModuleFileNameW");
@@ -246,6 +276,12 @@ class FakeSystemApi : public SystemApi {
     return true;
   }
   BOOL succeeds(const std::string& call) { return fails(call) ? FALSE : TRUE; }
+  // The registry answers with the error code and leaves the last error alone.
+  LSTATUS registry_answer(const std::string& call) {
+    calls.push_back(call);
+    const auto error = errors.find(call);
+    return error == errors.end() ? ERROR_SUCCESS : static_cast<LSTATUS>(error->second);
+  }
   NTSTATUS answer(const std::string& call) {
     calls.push_back(call);
     const auto status = statuses.find(call);
@@ -268,6 +304,7 @@ class FakeSystemApi : public SystemApi {
   }
 
   std::map<void*, std::string> held_;
+  std::map<HKEY, std::wstring> key_paths_;
   std::uintptr_t next_ = 0x1000;
   SID sid_{};
   LSA_TRANSLATED_SID2 sid_array_{};
