@@ -221,15 +221,13 @@ int install_service(const ServiceDefinition& definition, SystemApi& api) {
   api.set_service_description(service.get(), description.data());
 
   // Local System keeps the manager's default access list.
-  if (account.kind == AccountKind::local_system) {
-    service.keep();
-    return 0;
-  }
-  if (set_access_list(api, service.get()) != 0) return 1;
-  // Windows grants virtual and built-in accounts the right itself.
-  if (!account.lookup_name.empty() &&
-      grant_service_logon(api, platform::to_wide(account.lookup_name)) != 0) {
-    return 1;
+  if (account.kind != AccountKind::local_system) {
+    if (set_access_list(api, service.get()) != 0) return 1;
+    // Windows grants virtual and built-in accounts the right itself.
+    if (!account.lookup_name.empty() &&
+        grant_service_logon(api, platform::to_wide(account.lookup_name)) != 0) {
+      return 1;
+    }
   }
   service.keep();
   register_event_source(definition.name, api);
