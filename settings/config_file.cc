@@ -1,13 +1,9 @@
-#include <charconv>
-#include <cstdint>
 #include <exception>
 #include <fstream>
 #include <iostream>
-#include <limits>
 #include <locale>
-#include <set>
+#include <stdexcept>
 #include <string>
-#include <system_error>
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/ini_parser.hpp>
@@ -46,38 +42,7 @@ boost::property_tree::ptree parse_ini(const std::string& file) {
   return parsed;
 }
 
-// Decimal digits only, within the type: "-1" read as unsigned would be
-// 2^64-1, no rotation and no limit.
-template <typename Number>
-bool in_range(const std::string& text) {
-  Number value{};
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  return !text.empty() && text.front() != '-' && error == std::errc() && stop == end;
-}
-
-std::string range_error(const char* key, const std::string& value, std::uint64_t max) {
-  return std::string(key) + " = " + value + " is not a whole number from 0 to " +
-         std::to_string(max);
-}
-
 }  // namespace
-
-std::string bad_logging_number(const boost::property_tree::ptree& settings) {
-  // An empty value is filled with the default later.
-  const auto value = [&settings](const char* key) { return settings.get<std::string>(key, ""); };
-  for (const char* key : {keys::kRotationSize, keys::kMaxLogs}) {
-    const std::string text = value(key);
-    if (!text.empty() && !in_range<std::uint64_t>(text)) {
-      return range_error(key, text, std::numeric_limits<std::uint64_t>::max());
-    }
-  }
-  const std::string debug = value(keys::kDebug);
-  if (!debug.empty() && !in_range<int>(debug)) {
-    return range_error(keys::kDebug, debug, std::numeric_limits<int>::max());
-  }
-  return {};
-}
 
 std::string Config::merge_config_file() {
   const boost::filesystem::path file(tree_.get<std::string>(keys::kConfigFile));
@@ -88,21 +53,20 @@ std::string Config::merge_config_file() {
     const boost::property_tree::ptree parsed = parse_ini(file.string());
     // Merged into a copy: a rejected file adds nothing.
     boost::property_tree::ptree merged = tree_;
-    std::set<std::string> replaced_defaults;
     for (const auto& section : parsed) {
       for (const auto& entry : section.second) {
         const std::string key = section.first + "." + entry.first;
-        const bool only_default = defaults_only_.count(key) > 0;
-        if (only_default || merged.get<std::string>(key, "").empty()) {
-          merged.put(key, entry.second.data());
-          if (only_default) replaced_defaults.insert(key);
-        }
+        if (merged.get<std::string>(key, "").empty()) merged.put(key, entry.second.data());
       }
     }
-    const std::string bad = bad_logging_number(merged);
-    if (!bad.empty()) return file.string() + ": " + bad;
+    try {
+      // The service would refuse these numbers; refused here, the file is
+      // named with them.
+      log_settings(merged);
+    } catch (const std::invalid_argument& e) {
+      return file.string() + ": " + e.what();
+    }
     tree_.swap(merged);
-    for (const std::string& key : replaced_defaults) defaults_only_.erase(key);
   } catch (const std::exception& e) {
     return e.what();
   }
@@ -117,15 +81,9 @@ ServiceFiles Config::service_files() {
     files.config_problem = e.what();
   }
   // A refused file leaves the defaults, which the service then uses too.
-  const std::string program = program_folder(tree_);
-  try {
-    const LogSettings log = log_settings(tree_);
-    const boost::filesystem::path folder = boost::filesystem::absolute(log.folder, program);
-    files.log_folder = folder.string();
-    files.log_file = (folder / log.file_name).string();
-  } catch (const std::exception&) {
-    // No log settings: nothing to name.
-  }
+  const LogSettings log = log_settings(tree_);
+  files.log_folder = log.folder;
+  files.log_file = log_file_path(log).string();
   files.command = component_command(tree_);
   return files;
 }

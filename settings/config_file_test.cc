@@ -5,6 +5,7 @@
 
 #include "settings/config.h"
 #include "settings/keys.h"
+#include "settings/read_settings.h"
 #include "tests/capture.h"
 #include "tests/temp_folder.h"
 
@@ -58,15 +59,17 @@ TEST_F(ReadConfig, KeepsEarlierValuesAndFillsTheRest) {
       "service-name = x\n");
   config_.settings().put(keys::kConfigFile, file());
   config_.settings().put("extra.service-name", "given");  // not a default: stays
+  config_.settings().put(keys::kCurrentPath, dir_.text());
   ASSERT_EQ(config_.read_config(), 0);
   ASSERT_EQ(config_.prepare_profile(), 0);
-  EXPECT_EQ(get(keys::kMaxLogs), "3");
-  EXPECT_EQ(get(keys::kDebug), "0");  // an empty entry leaves the default to fill
-  EXPECT_EQ(get(keys::kLogDir), "log");
+  const LogSettings log = log_settings(config_.settings());
+  EXPECT_EQ(log.max_logs, 3u);
+  EXPECT_EQ(log.level, 0);  // an empty entry leaves the default
+  EXPECT_EQ(log.rotation_size, 104857600u);
+  EXPECT_EQ(log.folder, (dir_.path() / "log").string());
   EXPECT_EQ(get("General.logdir"), "elsewhere");  // names compare with case
   EXPECT_EQ(get("extra.service-name"), "given");
-  EXPECT_EQ(get("top"), "-");                             // before any section: no effect
-  EXPECT_EQ(bad_logging_number(config_.settings()), "");  // the defaults pass the same check
+  EXPECT_EQ(get("top"), "-");  // before any section: no effect
 }
 
 TEST_F(ReadConfig, MissingFileOrDirectoryChangesNothing) {
