@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <boost/property_tree/ptree.hpp>
 
@@ -31,6 +32,11 @@ class Config {
   // What read_config wrote on standard error after its prefix, for the
   // service's log; empty when the file was merged.
   const std::string& config_error() const { return config_error_; }
+  // What the file merged last holds that nobody reads, one line each.
+  const std::vector<std::string>& config_notices() const { return config_notices_; }
+  // The lines of a service's log after its start line: the program's
+  // version and path, then config_notices().
+  void log_start_notes(const std::string& program_path);
   // What the service process of "service-name" finds when it starts: the
   // configuration file merged quietly (its problem, if any, as read_config
   // words it), its log folder and file, and its component.
@@ -55,6 +61,7 @@ class Config {
   // read_config without the message: the cause of a bad file, or empty.
   std::string merge_config_file();
   std::string config_error_;
+  std::vector<std::string> config_notices_;
 
   boost::property_tree::ptree tree_;
   Logger logger_;

@@ -1,5 +1,7 @@
 #include <string>
+#include <vector>
 
+#include <boost/algorithm/string/replace.hpp>
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
@@ -24,15 +26,29 @@ class ReadConfig : public ::testing::Test {
   Config config_{""};
 };
 
-// Also as Notepad saves it, with a UTF-8 byte-order mark.
+// UTF-16 with its mark in either byte order, each unit of the text so.
+std::string utf16(const std::string& ascii, bool little_endian) {
+  std::string bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+  for (char c : ascii) bytes += little_endian ? std::string{c, '\0'} : std::string{'\0', c};
+  return bytes;
+}
+
+// As editors save it: with Notepad's marks of UTF-8 and UTF-16 (either byte
+// order), with CR LF or CR alone; a value in quotes is meant without them.
 TEST_F(ReadConfig, FileValuesWinOverDefaultsWhicheverCameFirst) {
-  for (const std::string start : {"", "\xEF\xBB\xBF"}) {
-    write(start +
-          "[general]\n"
-          "logdir = D:\\logs\n"
-          "rotation_size = 18446744073709551615\n"
-          "max_logs = 5\n"
-          "debug = 1\n");
+  const std::string text =
+      "[general]\n"
+      "logdir = \"D:\\my logs\"\n"
+      "rotation_size = 18446744073709551615\n"
+      "max_logs = 5\n"
+      "debug = 1\n";
+  const auto line_ends = [&text](const char* end) {
+    return boost::algorithm::replace_all_copy(text, "\n", end);
+  };
+  for (const std::string& content : {text, "\xEF\xBB\xBF" + text, utf16(line_ends("\r\n"), true),
+                                     utf16(text, false), line_ends("\r"), line_ends("\r\n")}) {
+    SCOPED_TRACE(content.substr(0, 6));
+    write(content);
     Config config("");
     auto& settings = config.settings();
     settings.put(keys::kConfigFile, file());
@@ -40,21 +56,24 @@ TEST_F(ReadConfig, FileValuesWinOverDefaultsWhicheverCameFirst) {
     ASSERT_EQ(config.prepare_profile(), 0);  // main prepares before the service reads the file
     ASSERT_EQ(config.read_config(), 0);
     ASSERT_EQ(config.prepare_profile(), 0);
-    EXPECT_EQ(settings.get<std::string>(keys::kLogDir), "D:\\logs");
+    EXPECT_EQ(settings.get<std::string>(keys::kLogDir), "D:\\my logs");
     EXPECT_EQ(settings.get<std::string>(keys::kRotationSize), "18446744073709551615");
     EXPECT_EQ(settings.get<std::string>(keys::kMaxLogs), "5");
     EXPECT_EQ(settings.get<std::string>(keys::kDebug), "1");
+    EXPECT_TRUE(config.config_notices().empty());
   }
 }
 
 TEST_F(ReadConfig, KeepsEarlierValuesAndFillsTheRest) {
   write(
       "top = ignored\n"
-      "[general]\n"
+      "[general] ; a comment may follow a section\n"
       "max_logs = 3\n"
       "debug =\n"
+      "debgu = 5\n"
       "[General]\n"
       "logdir = elsewhere\n"
+      "[Genral]\ndebug = 5\n"
       "[extra]\n"
       "service-name = x\n");
   config_.settings().put(keys::kConfigFile, file());
@@ -70,6 +89,13 @@ TEST_F(ReadConfig, KeepsEarlierValuesAndFillsTheRest) {
   EXPECT_EQ(get("General.logdir"), "elsewhere");  // names compare with case
   EXPECT_EQ(get("extra.service-name"), "given");
   EXPECT_EQ(get("top"), "-");  // before any section: no effect
+  // Each named once, to be logged and shown by --start.
+  const std::string in = " in " + file() + " is ignored";
+  EXPECT_EQ(config_.config_notices(),
+            (std::vector<std::string>{
+                "Setting top in " + file() + " stands before any [section] and is ignored",
+                "Unknown setting general.debgu" + in, "Unknown setting General.logdir" + in,
+                "Unknown setting Genral.debug" + in, "Unknown setting extra.service-name" + in}));
 }
 
 TEST_F(ReadConfig, MissingFileOrDirectoryChangesNothing) {
@@ -92,6 +118,7 @@ TEST_F(ReadConfig, RejectsABadFileWholeAndNamesTheCause) {
     std::string line, cause;
   } cases[] = {
       {"no equals sign here", "(3): '=' character not found in line"},
+      {"[general] debug = 4", "(3): text after the section's ']'"},
       {"rotation_size = -1", ": general.rotation_size = -1" + u64},
       {"rotation_size = 18446744073709551616",
        ": general.rotation_size = 18446744073709551616" + u64},
