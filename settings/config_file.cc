@@ -47,7 +47,8 @@ void append_utf8(std::string& text, std::uint32_t c) {
   }
 }
 
-// Notepad's "Unicode" and "Unicode big endian", as the program's narrow text.
+// Notepad's "Unicode" and "Unicode big endian" as UTF-8, the program's narrow
+// text wherever Windows honours its manifest's code page.
 std::string from_utf16(const std::string& bytes, bool little_endian, const std::string& file) {
   if (bytes.size() % 2 != 0) throw ini_parser_error("odd length for UTF-16 text", file, 0);
   const auto unit = [&bytes, little_endian](std::size_t i) {
