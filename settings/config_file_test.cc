@@ -26,11 +26,19 @@ class ReadConfig : public ::testing::Test {
   Config config_{""};
 };
 
-// UTF-16 with its mark in either byte order, each unit of the text so.
-std::string utf16(const std::string& ascii, bool little_endian) {
+// UTF-16 with its mark in either byte order.
+std::string utf16(const std::u16string& text, bool little_endian) {
   std::string bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
-  for (char c : ascii) bytes += little_endian ? std::string{c, '\0'} : std::string{'\0', c};
+  for (char16_t unit : text) {
+    const char high = static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    bytes += little_endian ? std::string{low, high} : std::string{high, low};
+  }
   return bytes;
+}
+
+std::string utf16(const std::string& ascii, bool little_endian) {
+  return utf16(std::u16string(ascii.begin(), ascii.end()), little_endian);
 }
 
 // As editors save it: with Notepad's marks of UTF-8 and UTF-16 (either byte
@@ -61,6 +69,16 @@ TEST_F(ReadConfig, FileValuesWinOverDefaultsWhicheverCameFirst) {
     EXPECT_EQ(settings.get<std::string>(keys::kMaxLogs), "5");
     EXPECT_EQ(settings.get<std::string>(keys::kDebug), "1");
     EXPECT_TRUE(config.config_notices().empty());
+  }
+  // Letters beyond ASCII, one beyond 16 bits, as the program's UTF-8.
+  for (const bool little_endian : {true, false}) {
+    write(utf16(u"[general]\nlogdir = D:\\\u0436\u0443\u0440\u043D\u0430\u043B \U0001F600\n",
+                little_endian));
+    Config config("");
+    config.settings().put(keys::kConfigFile, file());
+    ASSERT_EQ(config.read_config(), 0);
+    EXPECT_EQ(config.settings().get<std::string>(keys::kLogDir),
+              "D:\\\xD0\xB6\xD1\x83\xD1\x80\xD0\xBD\xD0\xB0\xD0\xBB \xF0\x9F\x98\x80");
   }
 }
 
