@@ -70,8 +70,8 @@ gui_not_installed='---GUI_TAG_START_JSON---
 
 expect "no arguments print the help"       1 "$help" "" --
 expect "a bare word is ignored"            1 "$help" "" -- dariri
-expect "version"                           1 "vmrsmgr version 1.0.0" "" -- --version
-expect "version wins over start"           1 "vmrsmgr version 1.0.0" "" -- -V --start dariri
+expect "version"                           1 "vmrsmgr version 1.1.0" "" -- --version
+expect "version wins over start"           1 "vmrsmgr version 1.1.0" "" -- -V --start dariri
 expect "install without account"           1 "" "$account_missing" -- --install dariri
 expect "install without password"          1 "" "$password_missing" -- --install dariri -u alice
 expect "install of an unknown component"   1 "" "" -- --install other -u a -p b
