@@ -15,20 +15,14 @@ namespace {
 // does), the program still starts.
 using IsServiceAccount = NTSTATUS(WINAPI*)(wchar_t* server, wchar_t* account, BOOL* is_service);
 
-struct free_library {
-  using pointer = HMODULE;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer module) noexcept { ::FreeLibrary(module); }
-};
-
 IsServiceAccount load_is_service_account() {
   // From the system's folder, never one a program's search path finds first;
   // kept loaded for the process's life.
-  static const platform::unique_any<free_library> library = [] {
+  static const platform::unique_hmodule library = [] {
     wchar_t folder[MAX_PATH];
     const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return platform::unique_any<free_library>();
-    return platform::unique_any<free_library>(
+    if (length == 0 || length >= MAX_PATH) return platform::unique_hmodule();
+    return platform::unique_hmodule(
         ::LoadLibraryW((std::wstring(folder, length) + L"\\netapi32.dll").c_str()));
   }();
   if (!library) return nullptr;
