@@ -125,8 +125,9 @@ void LogWriter::rotate_file(std::string_view line) {
     move_failing_ = false;
     counted_ = -static_cast<std::int64_t>(line.size());  // the new file's first line
   } catch (const std::exception& e) {
-    report_log_failure(e.what());
+    // Once for each time the log gets stuck, not for every try.
     if (!std::exchange(move_failing_, true)) {
+      report_log_failure(e.what());
       report(LogTrouble::kCannotRotate, stamp,
              "Log " + path_.string() + " could not be rotated: " + disk_error_text(e) +
                  "; it keeps growing until a later rotation succeeds");
