@@ -27,22 +27,8 @@ class FaultyDisk : public LogDisk {
     room_ = bytes;
   }
   // By file name; refuse_removal(name, false) lets it go again.
-  void refuse_removal(const std::string& name, bool refuse = true) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (refuse) {
-      refused_.insert(name);
-    } else {
-      refused_.erase(name);
-    }
-  }
-  void refuse_move(const std::string& name, bool refuse = true) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (refuse) {
-      held_.insert(name);
-    } else {
-      held_.erase(name);
-    }
-  }
+  void refuse_removal(const std::string& name, bool refuse = true) { mark(refused_, name, refuse); }
+  void refuse_move(const std::string& name, bool refuse = true) { mark(held_, name, refuse); }
   // Writes wait while held, as on a disk that does not answer.
   void hold_writes(bool hold) {
     {
@@ -97,6 +83,14 @@ class FaultyDisk : public LogDisk {
   }
 
  private:
+  void mark(std::set<std::string>& names, const std::string& name, bool on) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (on) {
+      names.insert(name);
+    } else {
+      names.erase(name);
+    }
+  }
   static boost::system::error_code busy() {
     return boost::system::errc::make_error_code(boost::system::errc::device_or_resource_busy);
   }
