@@ -50,6 +50,7 @@ std::uint32_t LogWriter::open(const LogSettings& settings) {
   const fs::path folder(settings.folder);
   if (disk_->folder_missing(folder)) return platform::path_not_found_error();
   path_ = folder / settings.file_name;
+  sized_ = false;
   if (!open_file()) {
     const std::uint32_t error = disk_->error();
     // Held by another program, or no room for now: both may pass.
@@ -58,7 +59,6 @@ std::uint32_t LogWriter::open(const LogSettings& settings) {
       return error;
     }
   }
-  counted_ = std::max<std::int64_t>(0, disk_->size());
   note_path_ = folder / lost_lines_note(settings.file_name);
   read_lost_note();
   return 0;
@@ -71,6 +71,7 @@ bool LogWriter::open_file() {
     fail(LogTrouble::kCannotOpen, disk_->error());
     return false;
   }
+  if (!std::exchange(sized_, true)) counted_ = std::max<std::int64_t>(0, disk_->size());
   if (const std::optional<char> last = disk_->last_byte()) {
     line_end_due_ = *last == '\n' ? "" : *last == '\r' ? "\n" : "\r\n";
   }

@@ -107,6 +107,7 @@ class LogWriter {
   // Bytes of the current file that count toward the rotation size: those
   // written to it, less the line that began it after a rotation.
   std::int64_t counted_ = 0;
+  bool sized_ = false;  // counted_ starts at the size an earlier run left
   // The last open or write failed: nothing rotates until a write succeeds.
   bool failing_ = false;
   // What a line that a failed write cut off still needs to end.

@@ -328,15 +328,5 @@ TEST(LogWriter, LinesLostToAFailedWriteAreCountedInTheNextFile) {
             (Texts{"lost 5: " + platform::error_text(ENOSPC), "after"}));
 }
 
-TEST(LogWriter, StartFailsWhereTheLogCanNeverBe) {
-  testing::TempFolder dir;
-  dir.write("a-file", "");
-  LogWriter writer(std::make_unique<LogDisk>());
-  EXPECT_EQ(writer.open({(dir.path() / "missing").string(), kName, 100, 9, 0}),
-            platform::path_not_found_error());
-  EXPECT_NE(writer.open({(dir.path() / "a-file").string(), kName, 100, 9, 0}), 0U);
-  EXPECT_EQ(dir.entries(), std::set<std::string>{"a-file"});
-}
-
 }  // namespace
 }  // namespace vmrsmgr
