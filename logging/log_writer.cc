@@ -18,6 +18,15 @@ constexpr std::size_t kPendingSize = 64 * 1024;
 constexpr std::size_t kShortestLine = 15 + 1 + 2;
 constexpr std::size_t kMostPendingLines = kPendingSize / kShortestLine;
 
+std::string lost_lines_note(const std::string& file_name) {
+  const std::string_view log = "log";
+  if (file_name.size() > log.size() &&
+      file_name.compare(file_name.size() - log.size(), log.size(), log) == 0) {
+    return file_name.substr(0, file_name.size() - log.size()) + "lost";
+  }
+  return "lost." + file_name;  // never a name the rotation takes for a log
+}
+
 }  // namespace
 
 void report_log_failure(const char* what) noexcept {
@@ -37,19 +46,11 @@ LogWriter::LogWriter(std::unique_ptr<LogDisk> disk, Clock clock)
 
 LogWriter::~LogWriter() = default;
 
-std::string LogWriter::lost_lines_note(const std::string& file_name) {
-  const std::string_view log = "log";
-  if (file_name.size() > log.size() && file_name.compare(file_name.size() - 3, 3, log) == 0) {
-    return file_name.substr(0, file_name.size() - log.size()) + "lost";
-  }
-  return "lost." + file_name;  // never a name the rotation takes for a log
-}
-
 std::uint32_t LogWriter::open(const LogSettings& settings) {
   settings_ = settings;
   const fs::path folder(settings.folder);
   if (disk_->folder_missing(folder)) return platform::path_not_found_error();
-  path_ = folder / settings.file_name;
+  path_ = log_file_path(settings);
   sized_ = false;
   if (!open_file()) {
     const std::uint32_t error = disk_->error();

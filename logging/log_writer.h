@@ -76,11 +76,6 @@ class LogWriter {
   // How often a rotation that failed is tried again, at the latest.
   static constexpr std::chrono::seconds kRotationRetry{1};
 
-  // The note of lines lost at the end of a run, beside the log: for
-  // "dariri.vmrsmgr.log" it is "dariri.vmrsmgr.lost", which the rotation
-  // never counts.
-  static std::string lost_lines_note(const std::string& file_name);
-
  private:
   bool open_file();
   bool rotation_due(std::size_t length) const;
@@ -103,6 +98,9 @@ class LogWriter {
   LogObserver observer_;
   LogSettings settings_;
   boost::filesystem::path path_;
+  // The note of lines lost at the end of a run, beside the log: for
+  // "dariri.vmrsmgr.log" it is "dariri.vmrsmgr.lost", which the rotation
+  // never counts.
   boost::filesystem::path note_path_;
   // Bytes of the current file that count toward the rotation size: those
   // written to it, less the line that began it after a rotation.
