@@ -10,6 +10,8 @@ namespace vmrsmgr {
 
 // The longest time stamp: 20240131T081502.250000.
 inline constexpr std::size_t kMaxTimeStamp = 22;
+// The longest line of the log, its line end included.
+inline constexpr std::size_t kMaxLineSize = 1024;
 
 // The ISO basic form of a broken-down time, as Boost.Date_Time writes it: a dot
 // and six digits of microseconds follow only when they are not zero. Writes at

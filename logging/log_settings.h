@@ -13,7 +13,7 @@ enum LogLevel : int { kLevelError = 1, kLevelDebug = 4, kLevelTrace = 5 };
 
 // Where and how a service process logs.
 struct LogSettings {
-  std::string folder;     // of the log files, used as given
+  std::string folder;     // of the log files: a full path, taken as given
   std::string file_name;  // of the current log, without folder
   std::uint64_t rotation_size = 0;
   std::uint64_t max_logs = 0;  // log files kept, the current one included

@@ -7,30 +7,27 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <set>
-#include <string>
 #include <string_view>
 #include <thread>
-
-#include <boost/filesystem/path.hpp>
 
 #include "logging/log_disk.h"
 #include "logging/log_line.h"
 #include "logging/log_settings.h"
+#include "logging/log_writer.h"
+#include "logging/lost_lines.h"
+#include "logging/sleep_flag.h"
 #include "logging/slot_ring.h"
-#include "logging/rotation.h"
 
 namespace vmrsmgr {
 
 // Asynchronous file logger of the service process. Producers hand a message
-// over through a lock-free queue and return at once; the logger's own thread
-// writes time-stamped lines and rotates the file by size. Time stamps never go
-// back within a file, and every line stays one line of the file, even around
-// lines that could not be written.
+// over through a lock-free ring of slots and return at once; the logger's own
+// thread makes the time-stamped lines and gives them to its LogWriter, which
+// writes and rotates the file.
 class Logger {
  public:
   static constexpr int kSlots = 32;
-  static constexpr std::size_t kSlotSize = 1024;
+  static constexpr std::size_t kSlotSize = kMaxLineSize;
   static constexpr std::string_view kErrorTag = "[error] ";
   static constexpr std::string_view kDebugTag = "[debug] ";
   static constexpr std::string_view kTraceTag = "[trace] ";
@@ -40,6 +37,8 @@ class Logger {
   static constexpr std::size_t kTraceMessageRoom = kSlotSize - kMaxTimeStamp -
                                                    std::string_view(" ").size() - kTraceTag.size() -
                                                    std::string_view("\r\n").size();
+  // Why lines that limit_waits() gave up on are lost.
+  static constexpr std::string_view kNoRoomReason = "the log did not take them in time";
 
   Logger();
   // Writes and removes through disk: tests make it fail.
@@ -48,11 +47,14 @@ class Logger {
   Logger(const Logger&) = delete;
   Logger& operator=(const Logger&) = delete;
 
+  // Who hears of the log's troubles; set before start.
+  void observe(LogObserver observer) { writer_.observe(std::move(observer)); }
   // Opens the log file and starts the thread: 0. -1, with nothing started,
   // when the file can never be written there (a missing folder, a folder
   // that is a file or a device, a folder under the file's name, a name too
   // long); start_error() then says why. A file that another program holds
-  // for now does not fail: its lines wait until it can be opened.
+  // for now, or a disk without room, does not fail: lines are counted until
+  // the file can be written. The folder is taken as given.
   int start(const LogSettings& settings);
   // Why the last start failed, as the system's error code (a Windows error
   // on Windows): ERROR_PATH_NOT_FOUND for a missing folder, else what
@@ -65,58 +67,39 @@ class Logger {
   void error(std::string_view message);  // level >= kLevelError
   void debug(std::string_view message);  // level >= kLevelDebug
   void trace(std::string_view message);  // level >= kLevelTrace
+  // From now on a producer that finds every slot in flight waits at most
+  // limit for one, then counts its line as lost; later lines are lost at
+  // once while the slots stay full. The count reaches the log in time order.
+  void limit_waits(std::chrono::milliseconds limit) noexcept;
   // Returns once every line handed over before the call is in the file (or
   // counted as lost); the thread goes on for later lines. A file that cannot
   // be opened is tried once, and no call waits longer than kDrainLimit.
   void drain();
   static constexpr std::chrono::seconds kDrainLimit{3};
-  // Writes every line already handed over, then ends the thread. A second
-  // call, from any thread, returns only once the first has done so.
+  // Writes every line already handed over, then ends the thread; lines
+  // handed over from then on are dropped. A second call, from any thread,
+  // returns only once the first has done so. There is no start after it.
   void stop();
 
   void operator()();  // the thread body
 
  private:
+  friend struct LoggerTestAccess;
   using Ring = SlotRing<static_cast<std::size_t>(kSlots), kSlotSize>;
   using Record = Ring::Record;
-  // A time stamp kept by the thread.
-  struct Stamp {
-    char text[kMaxTimeStamp] = {};
-    std::size_t size = 0;
-    void set(std::string_view stamp) noexcept;
-    std::string_view view() const noexcept { return {text, size}; }
-  };
 
   void hand_over(std::string_view tag, std::string_view message);
+  bool wait_for_slot(Ring::Claim& claim);
   void wake_writer();
-  void announce_sleep();
 
   // The thread's side.
   void write_lines();
   void take(const Record& record) noexcept;
+  void take_until(std::uint64_t ticket) noexcept;
+  void count_dropped(std::int64_t before) noexcept;
   bool drain_asked() const noexcept;
   void serve_drain() noexcept;
-  // The line of a record, in line_.
-  std::string_view compose(const Record& record) noexcept;
-  void write_guarded(std::string_view line) noexcept;
-  void write(std::string_view line);
-  bool rotation_due(std::size_t length) const noexcept;
-  void rotate_file(std::string_view line);
-  void rotate(std::string_view stamp);
-  void report_old_logs(const OldLogs& old, std::string_view stamp);
-  void report(std::string_view stamp, const std::string& text);
-  void append(const char* line, std::size_t length);
-  void flush();
-  std::size_t write_out(const char* data, std::size_t size);
-  bool write_lost_line();
-  void end_cut_line(std::string_view written_part) noexcept;
-  void lose_pending(std::size_t written, std::uint32_t error) noexcept;
-  void lose(std::uint64_t lines, std::string_view first, std::string_view last,
-            std::string_view reason) noexcept;
-  void lose_line(std::string_view line, const char* what) noexcept;
   void pause();
-  void retire_slots();
-  static void report_exception(const char* what) noexcept;
   void recover(const char* what) noexcept;
   void finish() noexcept;
 
@@ -125,14 +108,17 @@ class Logger {
   // then never a cache miss while the thread works.
   static constexpr std::size_t kCacheLine = 64;
   alignas(kCacheLine) std::atomic<int> level_{0};
-  // From start until the thread has drained its last line.
+  // From start until the stop.
   std::atomic<bool> accepting_{false};
   // Written under mutex_, read by anyone.
   std::atomic<bool> stop_{false};
-  alignas(kCacheLine) std::atomic<bool> writer_asleep_{false};
+  // In microseconds; negative while producers wait for a slot without end.
+  std::atomic<std::int64_t> wait_limit_{-1};
+  // A producer gave up on a slot, and none has had one since.
+  std::atomic<bool> overflowing_{false};
+  SleepFlag writer_asleep_;
   Ring ring_;
 
-  LogSettings settings_;
   std::uint32_t start_error_ = 0;
   // How soon lines waiting for their file, or a thread that failed between
   // lines, try again.
@@ -141,40 +127,21 @@ class Logger {
   alignas(kCacheLine) std::mutex mutex_;
   std::condition_variable wakeup_;
   bool woken_ = false;  // under mutex_
-  // Drains asked for, counted; the thread serves the latest it has seen.
-  std::atomic<std::uint64_t> drains_asked_{0};
-  std::uint64_t drains_served_ = 0;  // under mutex_
-  bool running_ = false;             // under mutex_: the thread has not ended
+  // The ticket every line before which a drain waits for.
+  std::atomic<std::uint64_t> drain_target_{0};
+  std::uint64_t drained_to_ = 0;  // under mutex_: lines before it are in the file
+  bool running_ = false;          // under mutex_: the thread has not ended
   std::condition_variable drained_;
   std::mutex stop_mutex_;  // one stop at a time
   std::thread thread_;
 
+  DroppedLines dropped_;  // not yet counted
+
   // Used by the thread only.
-  std::unique_ptr<LogDisk> disk_;
+  LogWriter writer_;
   std::unique_ptr<char[]> line_;  // the line being written
-  boost::filesystem::path path_;
-  // Bytes of the current file that count toward the rotation size: those
-  // written to it, less the line that began it after a rotation.
-  std::int64_t counted_ = 0;
-  // The last open or write failed: nothing rotates until a write succeeds.
-  bool failing_ = false;
-  // What a record that a failed write cut off still needs to end its line.
-  std::string_view line_end_due_;
+  std::int64_t last_moment_ = 0;  // of the last line: none goes back before it
   std::uint64_t drains_seen_ = 0;
-  std::unique_ptr<char[]> pending_;  // lines not yet handed to the file
-  std::size_t pending_size_ = 0;
-  std::unique_ptr<std::uint32_t[]> pending_ends_;  // where each pending line ends
-  std::size_t pending_lines_ = 0;
-  // Lines dropped since the file was last written: how many, the time
-  // stamps of the first and the last, and the latest cause.
-  std::uint64_t lost_ = 0;
-  Stamp lost_first_;
-  Stamp lost_last_;
-  char lost_reason_[256] = {};
-  // Old logs reported as not removable; reported again once they go.
-  std::set<boost::filesystem::path> stuck_logs_;
-  // The current log could not be moved, reported once until a move succeeds.
-  bool move_failing_ = false;
 };
 
 }  // namespace vmrsmgr

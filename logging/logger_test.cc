@@ -1,8 +1,9 @@
 #include "logging/logger.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <regex>
@@ -14,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "logging/testing/faulty_disk.h"
-#include "tests/capture.h"
+#include "logging/testing/log_texts.h"
 #include "tests/temp_folder.h"
 
 namespace vmrsmgr {
@@ -22,33 +23,11 @@ namespace {
 
 namespace fs = boost::filesystem;
 
-using Texts = std::vector<std::string>;
-
-// The texts of a log's lines after checking that each has its time stamp, one
-// blank and a "\r\n" line end, with no other line break; their time stamps
-// go to stamps when given.
-Texts texts_of(const std::string& content, Texts* stamps = nullptr) {
-  static const std::regex line(R"((\d{8}T\d{6}(?:\.\d{6})?) ([^\r\n]*)\r\n)");
-  Texts texts;
-  auto at = content.cbegin();
-  std::smatch match;
-  while (at != content.cend()) {
-    if (!std::regex_search(at, content.cend(), match, line,
-                           std::regex_constants::match_continuous)) {
-      ADD_FAILURE() << "not a log line: " << std::string(at, content.cend()).substr(0, 80);
-      break;
-    }
-    texts.push_back(match[2]);
-    if (stamps) stamps->push_back(match[1]);
-    at = match[0].second;
-  }
-  return texts;
-}
+using testing::kLostLines;
+using testing::Texts;
+using testing::texts_of;
 
 std::string numbered(int i) { return "line " + std::to_string(i); }
-
-// How many lines were lost, the time stamps of the first and the last, why.
-const std::regex kLostLines(R"((\d+) log lines were lost from (\S+) to (\S+): (.*))");
 
 class LoggerTest : public ::testing::Test {
  protected:
@@ -245,152 +224,124 @@ TEST_F(LoggerTest, StartFailsWithTheCauseWhereTheFileCanNeverBe) {
   EXPECT_EQ(logger.start_error(), platform::path_not_found_error());
 }
 
-// The file's handle fails every write (/dev/full) until a later open finds
-// a regular file under its name: the lines of the failed write are counted,
-// and the count comes first once writing works.
-TEST_F(LoggerTest, LinesLostToAFailedWriteAreCountedInTheNextFile) {
-  if (fs::path::preferred_separator != '/' || !fs::exists("/dev/full")) {
-    GTEST_SKIP() << "a POSIX device";
+// Producers that hand lines over while the stop comes: the stop never
+// waits for good, and the file holds whole lines only.
+TEST_F(LoggerTest, StopWhileFourProducersLogNeverHangs) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  constexpr int kRounds = 100;  // the sanitizers slow every round down
+#else
+  constexpr int kRounds = 1000;
+#endif
+  constexpr int kProducers = 4;
+  const fs::path file = dir_.path() / name_;
+  for (int round = 0; round < kRounds; ++round) {
+    Logger logger;
+    ASSERT_EQ(start(logger), 0);
+    std::atomic<bool> go{false};
+    std::vector<std::thread> producers;
+    for (int p = 0; p < kProducers; ++p) {
+      producers.emplace_back([&logger, &go] {
+        while (!go.load()) std::this_thread::yield();
+        for (int i = 0; i < 100; ++i) logger.log(numbered(i));
+      });
+    }
+    go.store(true);
+    for (int i = 0; i < round % 8; ++i) std::this_thread::yield();
+    logger.stop();
+    for (std::thread& producer : producers) producer.join();
+    const std::string content = dir_.read(name_);
+    ASSERT_TRUE(content.empty() || content.back() == '\n') << round;
+    ASSERT_LE(std::count(content.begin(), content.end(), '\n'), kProducers * 100) << round;
+    fs::remove(file);
   }
-  const fs::path link = dir_.path() / name_;
-  fs::create_symlink("/dev/full", link);
+}
+
+}  // namespace
+
+// Stands for a producer between its claim of a slot and its publication.
+struct LoggerTestAccess {
+  using Claim = Logger::Ring::Claim;
+  static Claim claim(Logger& logger) {
+    Logger::Ring::Claim claim;
+    EXPECT_TRUE(logger.ring_.claim(claim));
+    return claim;
+  }
+  static void publish(Logger& logger, const Logger::Ring::Claim& claim,
+                      std::chrono::system_clock::time_point at, std::string_view text) {
+    const std::int64_t moment =
+        std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count();
+    std::memcpy(claim.data, &moment, sizeof moment);
+    std::copy(text.begin(), text.end(), claim.data + sizeof moment);
+    logger.ring_.publish(claim, sizeof moment + text.size());
+  }
+};
+
+namespace {
+
+// Producer A holds a slot it claimed earlier, unpublished, while producer B
+// hands a line over and drains: the drain returns only once both lines are
+// in the file. A took its moment later than B, yet no stamp goes back.
+TEST_F(LoggerTest, DrainWaitsForALineClaimedBeforeByAnotherProducer) {
   Logger logger;
   ASSERT_EQ(start(logger), 0);
-  Texts logged;
-  for (int i = 0; i < 5; ++i) {
-    logged.push_back(numbered(i));
-    logger.log(logged.back());
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a few idle pauses
-  dir_.write("real.log", "");
-  fs::create_symlink(dir_.path() / "real.log", dir_.path() / "next");
-  fs::rename(dir_.path() / "next", link);
-  logged.push_back("after");
-  logger.log(logged.back());
-  logger.stop();
-
+  const LoggerTestAccess::Claim held = LoggerTestAccess::claim(logger);
+  std::atomic<bool> drained{false};
+  std::thread b([&] {
+    logger.log("from B");
+    logger.drain();
+    drained.store(true);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(drained.load());
+  LoggerTestAccess::publish(logger, held, std::chrono::system_clock::now() + std::chrono::hours(1),
+                            "from A");
+  b.join();
   Texts stamps;
-  const Texts lines = texts_of(dir_.read("real.log"), &stamps);
-  ASSERT_FALSE(lines.empty());
-  std::smatch lost;
-  ASSERT_TRUE(std::regex_match(lines[0], lost, kLostLines)) << lines[0];
-  const std::ptrdiff_t count = std::stol(lost[1]);
-  EXPECT_EQ(lost[2], stamps[0]);
-  EXPECT_EQ(lost[4], platform::error_text(ENOSPC));
-  ASSERT_GE(count, 1);
-  ASSERT_LT(count, static_cast<std::ptrdiff_t>(logged.size()));
-  EXPECT_EQ(Texts(lines.begin() + 1, lines.end()), Texts(logged.begin() + count, logged.end()));
+  EXPECT_EQ(texts_of(dir_.read(name_), &stamps), (Texts{"from A", "from B"}));
+  ASSERT_EQ(stamps.size(), 2U);
+  EXPECT_EQ(stamps[0], stamps[1]);
+  logger.stop();
 }
 
-// A folder under the next rotated name makes the move fail, at two
-// rotations: the lines stay in the current file, each failure goes to
-// standard error and the first into the log; a later run rotates the file
-// once the way is free.
-TEST_F(LoggerTest, FailedRotationReportsOnceAndKeepsEveryLine) {
-  const std::string earlier = std::string(97, 'e') + "\r\n";
-  dir_.write(name_, earlier);
-  fs::create_directory(dir_.path() / (name_ + "1"));
-  dir_.write(name_ + "1/blocker", "");
-  {
-    CapturedOutput output;
-    Logger logger;
-    ASSERT_EQ(start(logger, 100, kLevelError), 0);
-    logger.log("first");
-    logger.log("second");  // the report filled the file again
-    logger.stop();
-    const std::string err = output.err();
-    EXPECT_EQ(err.rfind("EXEPTION: ", 0), 0U) << err;
-    const std::size_t second = err.find("EXEPTION: ", 1);
-    ASSERT_NE(second, std::string::npos) << err;
-    EXPECT_EQ(err.find("EXEPTION: ", second + 1), std::string::npos) << err;
+// A disk that does not answer holds the thread, and the slots fill up:
+// once waits are limited, a producer gives up after the limit and the next
+// at once; the count comes in time order once the disk answers, and the
+// observer hears of it.
+TEST_F(LoggerTest, LimitedWaitsCountLinesThatFindNoSlot) {
+  auto disk = std::make_unique<testing::FaultyDisk>();
+  testing::FaultyDisk& faults = *disk;
+  Logger logger(std::move(disk));
+  std::vector<LogTrouble> told;
+  logger.observe([&told](LogTrouble trouble, std::string_view) { told.push_back(trouble); });
+  ASSERT_EQ(start(logger), 0);
+  faults.hold_writes(true);
+  logger.log("first");
+  while (!faults.write_waits()) std::this_thread::yield();
+  Texts expected{"first"};
+  for (int i = 0; i < Logger::kSlots; ++i) {
+    logger.log(numbered(i));
+    expected.push_back(numbered(i));
   }
-  const std::string kept = dir_.read(name_);
-  EXPECT_EQ(kept.substr(0, earlier.size()), earlier);
-  const Texts lines = texts_of(kept.substr(earlier.size()));
-  ASSERT_EQ(lines.size(), 3U);
-  EXPECT_TRUE(std::regex_match(
-      lines[0], std::regex("\\[error\\] Log .+ could not be rotated: .+; it keeps growing until a "
-                           "later rotation succeeds")))
-      << lines[0];
-  EXPECT_EQ(Texts(lines.begin() + 1, lines.end()), (Texts{"first", "second"}));
-
-  fs::remove_all(dir_.path() / (name_ + "1"));
-  Logger logger;
-  ASSERT_EQ(start(logger, 100), 0);
-  logger.log("third");
-  logger.stop();
-  EXPECT_EQ(dir_.read(name_ + "1"), kept);
-  EXPECT_EQ(texts(name_), Texts{"third"});
-}
-
-// An old log that cannot be removed stays and is reported once; the current
-// log moves on all the same, and the next oldest goes instead. Once the old
-// log can go, it goes, and that is reported too.
-TEST_F(LoggerTest, OldLogThatCannotBeRemovedIsReportedAndTheRotationGoesOn) {
-  dir_.write(name_, std::string(97, 'e') + "\r\n");
-  dir_.write(name_ + "1", "1");
-  dir_.write(name_ + "2", "2");
-  auto disk = std::make_unique<testing::FaultyDisk>();
-  testing::FaultyDisk& faults = *disk;
-  faults.refuse_removal(name_ + "1");
-  Logger logger(std::move(disk));
-  ASSERT_EQ(logger.start({dir_.text(), name_, 100, 3, kLevelError}), 0);
-  logger.log("a");  // 1 stays, 2 goes, the log becomes 3
-  logger.log("b");  // the report filled the log: 1 stays, 3 goes, the log becomes 4
-  logger.drain();
-  faults.refuse_removal(name_ + "1", false);
-  const std::string c(100, 'c');
-  logger.log(c);  // 1 goes, the log becomes 5
-  logger.stop();
-
-  const std::string old = "[error] Old log " + (dir_.path() / (name_ + "1")).string();
-  const std::string busy =
-      boost::system::errc::make_error_code(boost::system::errc::device_or_resource_busy).message();
-  EXPECT_EQ(dir_.entries(), (std::set<std::string>{name_, name_ + "4", name_ + "5"}));
-  EXPECT_EQ(texts(name_ + "4"), (Texts{old + " could not be removed: " + busy, "a"}));
-  EXPECT_EQ(texts(name_ + "5"), Texts{"b"});
-  EXPECT_EQ(texts(name_), (Texts{old + " was removed at last", c}));
-}
-
-// A full disk: a write stops part-way, then every write fails until there is
-// room again. Although the lines would fill the log twice, nothing rotates
-// meanwhile: no numbered log is made and none removed. The line the write
-// cut off is ended, and the count of the lost lines comes next, at the time
-// of the first of them. A drain does not wait for room.
-TEST_F(LoggerTest, FullDiskNeitherRotatesNorRemovesAndKeepsOneLinePerLine) {
-  const std::string history = "20240131T081502 history\r\n";
-  for (const char* suffix : {"", "1", "2"}) dir_.write(name_ + suffix, history);
-  auto disk = std::make_unique<testing::FaultyDisk>();
-  testing::FaultyDisk& faults = *disk;
-  const std::string cut(500, 'c');
-  faults.set_room(cut.size() / 2);
-  Logger logger(std::move(disk));
-  ASSERT_EQ(logger.start({dir_.text(), name_, 4096, 3, 0}), 0);
-  logger.log(cut);
-  for (int i = 0; i < 200; ++i) logger.log(numbered(i));
-  logger.drain();
-  faults.set_room(std::numeric_limits<std::uint64_t>::max());
+  logger.limit_waits(std::chrono::milliseconds(20));
+  logger.log("given up after the limit");
+  logger.log("given up at once");
+  faults.hold_writes(false);
+  logger.drain();  // the slots are free again
   logger.log("after");
   logger.stop();
 
-  EXPECT_EQ(dir_.entries(), (std::set<std::string>{name_, name_ + "1", name_ + "2"}));
-  EXPECT_EQ(dir_.read(name_ + "1"), history);
-  EXPECT_EQ(dir_.read(name_ + "2"), history);
+  expected.push_back("2 log lines were lost");
+  expected.push_back("after");
   Texts stamps;
-  const Texts lines = texts_of(dir_.read(name_), &stamps);
-  ASSERT_EQ(lines.size(), 4U);
-  EXPECT_EQ(lines[0], "history");
-  EXPECT_LT(lines[1].size(), cut.size());
-  EXPECT_EQ(cut.rfind(lines[1], 0), 0U);
+  Texts lines = texts_of(dir_.read(name_), &stamps);
+  ASSERT_EQ(lines.size(), expected.size());
   std::smatch lost;
-  ASSERT_TRUE(std::regex_match(lines[2], lost, kLostLines)) << lines[2];
-  EXPECT_EQ(lost[1], "201");
-  EXPECT_EQ(lost[2], stamps[1]);
-  EXPECT_EQ(stamps[2], stamps[1]);
-  EXPECT_LE(lost[3], stamps[3]);
-  EXPECT_EQ(lost[4], platform::error_text(platform::disk_full_error()));
-  EXPECT_EQ(lines[3], "after");
+  ASSERT_TRUE(std::regex_match(lines[Logger::kSlots + 1], lost, kLostLines));
+  EXPECT_EQ(lost[4].str(), Logger::kNoRoomReason);
+  lines[Logger::kSlots + 1] = lost[1].str() + " log lines were lost";
+  EXPECT_EQ(lines, expected);
   EXPECT_TRUE(std::is_sorted(stamps.begin(), stamps.end()));
+  EXPECT_EQ(told, std::vector<LogTrouble>{LogTrouble::kLinesLost});
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <regex>
 #include <set>
 #include <string>
@@ -12,6 +13,7 @@
 #include "logging/logger.h"
 #include "platform/handles.h"
 #include "platform/last_error.h"
+#include "platform/log_file.h"
 #include "platform/text.h"
 #include "tests/temp_folder.h"
 #include "tests/windows_support.h"
@@ -178,6 +180,60 @@ TEST(LogFileHeld, OldLogThatAViewerHoldsStaysAndTheRotationGoesOn) {
     removed += dir.read(file).find(old + " was removed at last\r\n") != std::string::npos;
   }
   EXPECT_EQ(removed, 1);
+}
+
+// A viewer holds the current log, sharing reading and writing but not its
+// removal, so the log cannot move: a flood of lines goes on into it at full
+// speed (the figure is printed), and once the viewer lets go the log is
+// rotated again.
+TEST(LogFileHeld, CurrentLogThatAViewerHoldsKeepsTakingLines) {
+  testing::TempFolder dir;
+  const std::string name = "dariri.vmrsmgr.log";
+  dir.write(name, std::string(5000, 'e') + "\r\n");
+  auto viewer = open_file(dir.path() / name, FILE_SHARE_READ | FILE_SHARE_WRITE, FALSE);
+  ASSERT_TRUE(viewer);
+  Logger logger;
+  ASSERT_EQ(logger.start({dir.text(), name, 4096, 3, kLevelError}), 0);
+  const std::string line(200, 'x');
+  constexpr int kLines = 50000;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < kLines; ++i) logger.log(line);
+  logger.drain();
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  const std::uintmax_t size = fs::file_size(dir.path() / name);
+  std::printf("held current log: %.1f MB/s (%d lines of %zu bytes in %.2f s)\n",
+              static_cast<double>(size) / took.count() / 1e6, kLines, line.size(), took.count());
+  EXPECT_EQ(dir.entries(), std::set<std::string>{name});
+  EXPECT_GT(size, kLines * line.size());
+
+  viewer.reset();
+  for (int i = 0; i < 40; ++i) logger.log(line);
+  logger.stop();
+  EXPECT_EQ(dir.entries(), (std::set<std::string>{name, name + "1", name + "2"}));
+  std::string all;
+  for (const std::string& file : dir.entries()) all += dir.read(file);
+  EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 1 + 1 + kLines + 40) << "every line kept";
+}
+
+// A log folder past 260 characters works without the system's long path
+// policy: the log, its rotation and the removal of old logs.
+TEST(LogFileLongPath, FolderPastTheOldLimitTakesTheLogAndItsRotation) {
+  testing::TempFolder dir;
+  fs::path folder = dir.path();
+  while (folder.string().size() <= 280) folder /= std::string(60, 'd');
+  fs::create_directories(platform::system_path(folder));
+  const std::string name = "dariri.vmrsmgr.log";
+  Logger logger;
+  ASSERT_EQ(logger.start({folder.string(), name, 100, 3, 0}), 0);
+  for (int i = 0; i < 10; ++i) logger.log(std::string(60, 'l'));
+  logger.stop();
+  std::set<std::string> files;
+  for (const auto& entry : fs::directory_iterator(platform::system_path(folder))) {
+    files.insert(entry.path().filename().string());
+  }
+  // Every second line rotates: five rotations, of which the current log and
+  // the last two numbered logs are kept.
+  EXPECT_EQ(files, (std::set<std::string>{name, name + "4", name + "5"}));
 }
 
 // Under the names Windows gives a device, or a folder that is not there, the

@@ -1,16 +1,17 @@
 #include "logging/rotation.h"
 
 #include <algorithm>
+#include <limits>
 
-#include <boost/filesystem/operations.hpp>
+#include <boost/filesystem/exception.hpp>
 #include <boost/lexical_cast/try_lexical_convert.hpp>
 
 namespace vmrsmgr {
 
 namespace fs = boost::filesystem;
 
-std::optional<std::int32_t> rotation_number(std::string_view suffix) {
-  std::int32_t number = 0;
+std::optional<std::int64_t> rotation_number(std::string_view suffix) {
+  std::int64_t number = 0;
   if (!boost::conversion::try_lexical_convert(suffix.data(), suffix.size(), number)) return {};
   return number;
 }
@@ -19,22 +20,22 @@ OldLogs remove_old_logs(const fs::path& directory, const std::string& file_name,
                         std::uint64_t max_logs, LogDisk& disk) {
   std::uint64_t count = 0;
   std::int64_t highest = 0;
-  std::vector<std::pair<std::int32_t, fs::path>> numbered;
-  for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
-    if (!fs::is_regular_file(entry.status())) continue;
-    const std::string name = entry.path().filename().string();
+  OldLogs old;
+  std::vector<std::pair<std::int64_t, fs::path>> numbered;
+  for (const std::string& name : disk.files(directory)) {
     // A prefix, not a substring: reduze-dariri.vmrsmgr.log is no log of dariri.
     if (std::string_view(name).substr(0, file_name.size()) != file_name) continue;
     ++count;
-    const std::optional<std::int32_t> number =
+    old.left.insert(directory / name);
+    const std::optional<std::int64_t> number =
         rotation_number(std::string_view(name).substr(file_name.size()));
-    if (!number || *number < 0) continue;
-    highest = std::max<std::int64_t>(highest, *number);
-    numbered.emplace_back(*number, entry.path());  // by its own name: log05 is not log5
+    // The highest number has no next one: such a log is left alone.
+    if (!number || *number < 0 || *number == std::numeric_limits<std::int64_t>::max()) continue;
+    highest = std::max(highest, *number);
+    numbered.emplace_back(*number, directory / name);  // by its own name: log05 is not log5
   }
   std::sort(numbered.begin(), numbered.end());
 
-  OldLogs old;
   old.next_number = highest + 1;
   // After the move the new current log makes the count one more again.
   const std::uint64_t limit = std::max<std::uint64_t>(max_logs, 2);
@@ -45,15 +46,38 @@ OldLogs remove_old_logs(const fs::path& directory, const std::string& file_name,
       old.kept.emplace_back(path, error);
     } else {
       old.removed.push_back(path);
+      old.left.erase(path);
       --count;
     }
   }
   return old;
 }
 
-void move_current_log(const fs::path& directory, const std::string& file_name,
-                      std::int64_t number) {
-  fs::rename(directory / file_name, directory / (file_name + std::to_string(number)));
+std::vector<std::string> StuckLogs::reports(const OldLogs& old) {
+  std::vector<std::string> texts;
+  for (const auto& [path, error] : old.kept) {
+    if (stuck_.insert(path).second) {
+      texts.push_back("Old log " + path.string() +
+                      " could not be removed: " + disk_error_text(error));
+    }
+  }
+  for (const fs::path& path : old.removed) {
+    if (stuck_.erase(path) > 0)
+      texts.push_back("Old log " + path.string() + " was removed at last");
+  }
+  for (auto at = stuck_.begin(); at != stuck_.end();) {
+    at = old.left.count(*at) > 0 ? std::next(at) : stuck_.erase(at);
+  }
+  return texts;
+}
+
+void move_current_log(const fs::path& directory, const std::string& file_name, std::int64_t number,
+                      LogDisk& disk) {
+  const fs::path from = directory / file_name;
+  const fs::path to = directory / (file_name + std::to_string(number));
+  if (const boost::system::error_code error = disk.rename(from, to)) {
+    throw fs::filesystem_error("boost::filesystem::rename", from, to, error);
+  }
 }
 
 }  // namespace vmrsmgr

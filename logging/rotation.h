@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,9 +16,9 @@
 namespace vmrsmgr {
 
 // The rotation number that a log file carries after the log's file name: an
-// optional sign and decimal digits within the signed 32-bit range. Any other
+// optional sign and decimal digits within the signed 64-bit range. Any other
 // suffix, the empty one of the current log included, carries none.
-std::optional<std::int32_t> rotation_number(std::string_view suffix);
+std::optional<std::int64_t> rotation_number(std::string_view suffix);
 
 // What remove_old_logs did, and the number the current log moves to next.
 struct OldLogs {
@@ -25,6 +26,20 @@ struct OldLogs {
   std::vector<boost::filesystem::path> removed;
   // Those that could not be removed, and why.
   std::vector<std::pair<boost::filesystem::path, boost::system::error_code>> kept;
+  // Every log file that is left, the current one included.
+  std::set<boost::filesystem::path> left;
+};
+
+// Old logs that could not be removed: each is reported once as it stays,
+// and once more as it goes at last; one that went by other hands is
+// forgotten.
+class StuckLogs {
+ public:
+  // The texts to report for what remove_old_logs did.
+  std::vector<std::string> reports(const OldLogs& old);
+
+ private:
+  std::set<boost::filesystem::path> stuck_;
 };
 
 // Makes room for the current log file_name of directory to become a numbered
@@ -33,15 +48,15 @@ struct OldLogs {
 // removed stays and still counts, and the next lowest goes instead. The
 // current log and one numbered log always stay, whatever max_logs says. Log
 // files are the regular files whose names start with file_name; those with a
-// negative number or none count but are never removed. The next number is one
-// above the highest present (gaps are not filled). Raises the errors of
-// reading the folder.
+// negative number, none or the highest number there is count but are never
+// removed. The next number is one above the highest present (gaps are not
+// filled). Raises the errors of reading the folder.
 OldLogs remove_old_logs(const boost::filesystem::path& directory, const std::string& file_name,
                         std::uint64_t max_logs, LogDisk& disk);
 
 // Moves the current log to its number, replacing a file of that name.
 // Raises the file system's error when it cannot be moved.
 void move_current_log(const boost::filesystem::path& directory, const std::string& file_name,
-                      std::int64_t number);
+                      std::int64_t number, LogDisk& disk);
 
 }  // namespace vmrsmgr

@@ -13,10 +13,10 @@
 namespace vmrsmgr {
 namespace {
 
-TEST(RotationNumber, TakesSignedDecimalsWithinInt32Only) {
+TEST(RotationNumber, TakesSignedDecimalsWithinInt64Only) {
   struct Case {
     const char* suffix;
-    std::optional<std::int32_t> expected;
+    std::optional<std::int64_t> expected;
   };
   const Case cases[] = {
       {"", std::nullopt},
@@ -25,7 +25,9 @@ TEST(RotationNumber, TakesSignedDecimalsWithinInt32Only) {
       {"+5", 5},
       {"-3", -3},
       {"2147483647", 2147483647},
-      {"2147483648", std::nullopt},
+      {"2147483648", 2147483648},
+      {"9223372036854775807", 9223372036854775807},
+      {"9223372036854775808", std::nullopt},
       {".bak", std::nullopt},
       {"5x", std::nullopt},
       {" 5", std::nullopt},
@@ -111,6 +113,27 @@ TEST(RotateLogs, NumbersRemovesAndMovesByTheDirectoryContents) {
        {z + "1", z + "2", z + "3"},
        {z + "1", z + "2"}},
       {"held but within the maximum", z, {z, z + "1"}, 3, "2", {z + "1", z + "2"}, {z + "1"}},
+      {"the note of lost lines is no log",
+       z,
+       {z, "zavadedad.vmrsmgr.lost", z + "1"},
+       2,
+       "2",
+       {"zavadedad.vmrsmgr.lost", z + "2"},
+       {}},
+      {"past 32 bits",
+       z,
+       {z, z + "2147483647"},
+       9,
+       "2147483648",
+       {z + "2147483647", z + "2147483648"},
+       {}},
+      {"the highest number and one past it are left alone",
+       z,
+       {z, z + "9223372036854775807", z + "9223372036854775808", z + "4"},
+       3,
+       "5",
+       {z + "9223372036854775807", z + "9223372036854775808", z + "5"},
+       {}},
   };
   for (const Case& c : cases) {
     testing::TempFolder dir;
@@ -124,7 +147,7 @@ TEST(RotateLogs, NumbersRemovesAndMovesByTheDirectoryContents) {
     testing::FaultyDisk disk;
     for (const std::string& name : c.held) disk.refuse_removal(name);
     const OldLogs old = remove_old_logs(dir.path(), c.file_name, c.max_logs, disk);
-    move_current_log(dir.path(), c.file_name, old.next_number);
+    move_current_log(dir.path(), c.file_name, old.next_number, disk);
     EXPECT_EQ(dir.entries(), c.after) << c.what;
     EXPECT_EQ(dir.read(c.file_name + c.moved_to), c.file_name) << c.what;
     std::set<std::string> kept;
@@ -146,7 +169,8 @@ TEST(RotateLogs, RaisesWhenTheCurrentLogCannotBeMoved) {
   dir.write("x.vmrsmgr.log", "x");
   boost::filesystem::create_directory(dir.path() / "x.vmrsmgr.log1");
   dir.write("x.vmrsmgr.log1/inside", "");
-  EXPECT_THROW(move_current_log(dir.path(), "x.vmrsmgr.log", 1),
+  LogDisk disk;
+  EXPECT_THROW(move_current_log(dir.path(), "x.vmrsmgr.log", 1, disk),
                boost::filesystem::filesystem_error);
   EXPECT_EQ(dir.read("x.vmrsmgr.log"), "x");
 }

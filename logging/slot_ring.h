@@ -75,6 +75,11 @@ class SlotRing {
   bool empty() const noexcept {
     return cells_[next_ % Slots].sequence.load(std::memory_order_acquire) != next_ + 1;
   }
+  // The ticket the next claim gets: every claim made before this call has
+  // a lower one.
+  std::uint64_t claimed() const noexcept { return claimed_.load(std::memory_order_acquire); }
+  // The ticket the thread pops next; the thread's only.
+  std::uint64_t next() const noexcept { return next_; }
 
  private:
   struct alignas(kCacheLine) Cell {
