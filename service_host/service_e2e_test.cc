@@ -140,7 +140,7 @@ TEST(ServiceRun, AComponentThatEndsStopsTheServiceWithItsExitCode) {
     DWORD win32_exit;
     DWORD specific_exit;
   };
-  for (const Case c : {Case{3, 1066, 3}, Case{0, 0, 0}}) {
+  for (const Case c : {Case{3, 1066, 3}, Case{0, 0, ERROR_PROCESS_ABORTED}}) {
     const std::string code = std::to_string(c.component_exit);
     Installation installation("ends-with-" + code);
     installation.owns_service("dariri");
@@ -356,6 +356,15 @@ TEST(ServiceRun, AStartThatCannotGoOnStopsWithItsCause) {
   const std::string syntax_error = bad_file + "(2): '=' character not found in line";
   const std::string negative_level =
       bad_file + ": general.debug = -1 is not a whole number from 0 to 2147483647";
+  // A folder of 242 characters: the component's path, 267, is more than
+  // the command interpreter takes, while the program's own is not.
+  const std::string long_name(242 - std::string("C:\\vmrsmgr-e2e\\").size(), 'n');
+  const std::string long_program =
+      "C:\\vmrsmgr-e2e\\" + long_name + "\\bin\\..\\dariri\\dariri.exe";
+  const std::string length = std::to_string(long_program.size());
+  const std::string long_log = "Component could not be started: " + long_program +
+                               " is too long for the command interpreter (" + length +
+                               " characters)";
   const struct {
     const char* name;
     const char* config;     // of bin\\conf\\vmrsmgr.conf; none when null
@@ -382,6 +391,9 @@ TEST(ServiceRun, AStartThatCannotGoOnStopsWithItsCause) {
        ERROR_PATH_NOT_FOUND,
        "Log folder not found: C:\\vmrsmgr-e2e\\log folder is a file\\bin\\conf\\vmrsmgr.conf",
        nullptr},
+      {long_name.c_str(), nullptr, "program", ERROR_FILENAME_EXCED_RANGE,
+       "Component path too long: " + long_program + " (" + length + " characters, at most 259)",
+       long_log.c_str()},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
