@@ -119,8 +119,9 @@ int stop_and_wait(SystemApi& api, SC_HANDLE service, const StopTexts& texts) {
 }
 
 // How long a service that did not start may take to reach the stopped
-// state, where its exit code can be read.
-constexpr int kExitPolls = 20;
+// state, where its exit code can be read: one that a stop reached first
+// ends its component before.
+constexpr int kExitPolls = 100;
 constexpr DWORD kExitPollInterval = 100;
 
 // Why a service that did not start ended: once it has stopped, its exit code
