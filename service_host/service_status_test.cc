@@ -144,33 +144,24 @@ TEST_F(ServiceStatusTest, StoppedIsHandedOverOnceEvenWhenRefused) {
 // The log's last lines are written between a stop pending report whose hint
 // covers them and the one stopped report, which follows even when they fail.
 TEST_F(ServiceStatusTest, TheLastWordsComeBetweenStopPendingAndStopped) {
-  for (const bool fail : {false, true}) {
-    SCOPED_TRACE(fail);
-    boost::property_tree::ptree settings;
-    ServiceStatus status(settings);
-    std::vector<SERVICE_STATUS> sent;
-    status.connect([&](const SERVICE_STATUS& record) {
-      sent.push_back(record);
-      return true;
-    });
-    std::size_t sent_before_last_words = 0;
-    status.before_stopped(
-        [&] {
-          sent_before_last_words = sent.size();
-          if (fail) throw std::runtime_error("the disk is gone");
-        },
-        4000);
-    status.report(SERVICE_START_PENDING);
-    status.report(SERVICE_RUNNING);
-    EXPECT_TRUE(status.report_stopped({1066, 3}));
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent_before_last_words, 3u);
-    EXPECT_EQ(sent[2].dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
-    EXPECT_EQ(sent[2].dwWaitHint, 4000u);
-    EXPECT_EQ(sent[3].dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
-    EXPECT_EQ(sent[3].dwWin32ExitCode, 1066u);
-    EXPECT_EQ(sent[3].dwCheckPoint, 3u);
-  }
+  connect();
+  std::size_t reported_before_last_words = 0;
+  status_.before_stopped(
+      [&] {
+        reported_before_last_words = reports_.size();
+        throw std::runtime_error("the disk is gone");
+      },
+      4000);
+  status_.report(SERVICE_START_PENDING);
+  status_.report(SERVICE_RUNNING);
+  EXPECT_TRUE(status_.report_stopped({1066, 3}));
+  EXPECT_EQ(states(), (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING,
+                                          SERVICE_STOP_PENDING, SERVICE_STOPPED}));
+  EXPECT_EQ(reported_before_last_words, 3u);
+  ASSERT_EQ(reports_.size(), 4u);
+  EXPECT_EQ(reports_[2].dwWaitHint, 4000u);
+  EXPECT_EQ(reports_[3].dwWin32ExitCode, 1066u);
+  EXPECT_EQ(reports_[3].dwCheckPoint, 3u);
 }
 
 TEST(ExitAfterComponent, OnlyAFailureOfTheComponentItselfIsReported) {
