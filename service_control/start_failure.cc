@@ -25,6 +25,8 @@ std::string ended_by_itself(std::uint32_t code) {
 
 }  // namespace
 
+std::size_t path_length(const std::string& path) { return platform::to_wide(path).size(); }
+
 std::uint32_t exit_code_of(StartFailure cause) {
   switch (cause) {
     case StartFailure::kConfigurationFile:
@@ -43,7 +45,9 @@ std::uint32_t exit_code_of(StartFailure cause) {
 
 std::optional<StartFailure> check_component(const ComponentCommand& command) {
   // First: past the limit the folder checks may fail for the length alone.
-  if (command.program.size() > kLongestComponentPath) return StartFailure::kComponentPathTooLong;
+  if (path_length(command.program) > kLongestComponentPath) {
+    return StartFailure::kComponentPathTooLong;
+  }
   if (missing_folder(command.folder)) return StartFailure::kComponentFolder;
   if (missing_file(command.program)) return StartFailure::kComponentProgram;
   return std::nullopt;
@@ -76,7 +80,7 @@ std::string explain_stop(std::uint32_t win32_exit_code, std::uint32_t service_sp
       return "Component program not found: " + platform::readable_path(files.command.program);
     case StartFailure::kComponentPathTooLong:
       return "Component path too long: " + files.command.program + " (" +
-             std::to_string(files.command.program.size()) + " characters, at most " +
+             std::to_string(path_length(files.command.program)) + " characters, at most " +
              std::to_string(kLongestComponentPath) + ")";
     default:
       return {};

@@ -29,6 +29,9 @@ std::uint32_t exit_code_of(StartFailure cause);
 // 9009 as if the program were missing.
 inline constexpr std::size_t kLongestComponentPath = MAX_PATH - 1;
 
+// A path's length as Windows counts it, in UTF-16 units, not bytes.
+std::size_t path_length(const std::string& path);
+
 // What keeps the component's command from running, checked before it runs.
 std::optional<StartFailure> check_component(const ComponentCommand& command);
 

@@ -29,8 +29,8 @@ std::optional<ServiceExit> find_missing_part(Logger& log, const ComponentCommand
   if (!failure) return std::nullopt;
   if (*failure == StartFailure::kComponentPathTooLong) {
     log.log("Component could not be started: " + command.program +
-            " is too long for the command interpreter (" + std::to_string(command.program.size()) +
-            " characters)");
+            " is too long for the command interpreter (" +
+            std::to_string(path_length(command.program)) + " characters)");
   } else {
     const std::string& path =
         *failure == StartFailure::kComponentFolder ? command.folder : command.program;
