@@ -101,7 +101,7 @@ TEST(Runner, TheInterpreterSkipsAutoRunAndKeepsTheCommandsQuoting) {
       "\"C:\\Program Files\\x\\..\\dariri\\dariri.exe\" -i -d start \"");
 }
 
-TEST(Runner, FinishingStopsTheReadingWhileTheCommandRuns) {
+TEST(Runner, AnImmediateStopEndsTheReadingWhileTheCommandRuns) {
   Runner runner(component_command("--tick 50"));
   runner.start();
   for (int i = 0; i < 1000 && runner.pending() == 0; ++i) ::Sleep(10);
@@ -123,7 +123,7 @@ TEST(Runner, StopsReadingWhileTheQueueIsFullAndLosesNothing) {
   EXPECT_EQ(runner.wait(), 0u);
 }
 
-TEST(Runner, FinishingReleasesAReadThatWaitsOnASilentCommand) {
+TEST(Runner, AnImmediateStopReleasesAReadThatWaitsOnASilentCommand) {
   Runner runner(component_command("--quiet --lines 0 --tick 0"));
   runner.start();
   ::Sleep(300);
@@ -162,6 +162,27 @@ TEST(Runner, AFailedWaitCollectsTheReadUnderWay) {
   EXPECT_EQ(::WaitForSingleObject(read_done.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_EQ(runner.failure().rfind("Bad exec: cannot wait for the command's output", 0), 0u)
       << runner.failure();
+}
+
+// During a stop the command's end no longer ends the reading: what the
+// processes still being ended print is read until the stop's limit.
+TEST(Runner, AStopReadsWhatTheProcessesPrintAfterTheCommandEnded) {
+  const ComponentJob job;
+  Runner runner(component_command("--child --tick 50 --exit 0 --after 300"), {}, &job);
+  runner.start();
+  runner.stop_reading(std::chrono::milliseconds(1500));
+  const std::string output = drain(runner);
+  const std::string::size_type ended = output.find("component exiting with 0");
+  ASSERT_NE(ended, std::string::npos) << output;
+  // Ticks of the second after it, not only what the pipe held at its end.
+  int ticks = 0;
+  for (auto at = output.find("grandchild tick", ended); at != std::string::npos;
+       at = output.find("grandchild tick", at + 1)) {
+    ++ticks;
+  }
+  EXPECT_GE(ticks, 10) << output;
+  EXPECT_EQ(runner.wait(), 0u);
+  job.terminate(5000);
 }
 
 // A stop's time limit that runs out while a read completes: that read's
