@@ -106,7 +106,7 @@ int Config::parse_command_line(int argc, const char* const argv[]) {
     }
 
     if (has("version")) {
-      std::cout << "vmrsmgr version " << kVersion << std::endl;
+      std::cout << kVersionText << std::endl;
       tree_.put(keys::kMode, static_cast<int>(kModeNone));
     }
     return 1;

@@ -124,7 +124,7 @@ TEST(ParseCommandLine, StoresCredentialsZpcAndGui) {
 TEST(ParseCommandLine, PrintsVersionAndHelpLayout) {
   Parsed version;
   parse({"-V"}, version);
-  EXPECT_EQ(version.out, "vmrsmgr version 1.0.0\n");
+  EXPECT_EQ(version.out, "vmrsmgr version 1.1.0\n");
 
   Parsed help;
   parse({"-h"}, help);

@@ -25,7 +25,7 @@ TEST_F(RunProgram, MakesTheProgramsFolderCurrentWhateverItsLetters) {
   const CapturedOutput out;
   EXPECT_EQ(run_program(2, argv, (folder / "vmrsmgr.exe").wstring()), 1);
   EXPECT_TRUE(fs::equivalent(fs::current_path(), folder));
-  EXPECT_EQ(out.out(), "vmrsmgr version 1.0.0\n");
+  EXPECT_EQ(out.out(), "vmrsmgr version 1.1.0\n");
   EXPECT_EQ(out.err(), "");
   fs::current_path(saved_);
   fs::remove(folder);

@@ -7,6 +7,11 @@ marks are dropped. The file is written only when its text changed, so an
 installation's copy stays up to date.
 
     readme_txt.py README.md README.txt
+
+With --changelog it renders the whole of CHANGELOG.md the same way, and fails
+when the text has no entry ("## [VERSION]") for the version being released.
+
+    readme_txt.py --changelog VERSION CHANGELOG.md CHANGELOG.txt
 """
 import re
 import sys
@@ -125,13 +130,21 @@ def render(markdown):
 
 
 def main():
-    source, destination = sys.argv[1:3]
+    args = sys.argv[1:]
+    version = None
+    if args[:1] == ["--changelog"]:
+        version, args = args[1], args[2:]
+    source, destination = args[:2]
     with open(source, encoding="utf-8") as f:
         markdown = f.read().replace("\r\n", "\n")
-    end = markdown.find(END)
-    if end < 0:
-        sys.exit(f"{source}: no '## Development' heading ends the administrators' part")
-    lines = render(markdown[:end + 1])
+    if version is None:
+        end = markdown.find(END)
+        if end < 0:
+            sys.exit(f"{source}: no '## Development' heading ends the administrators' part")
+        markdown = markdown[:end + 1]
+    elif not re.search(r"^## \[" + re.escape(version) + r"\]", markdown, re.M):
+        sys.exit(f"{source}: no entry '## [{version}]' for the version being released")
+    lines = render(markdown)
     faults = [f"line {n}: {len(l)} characters" for n, l in enumerate(lines, 1) if len(l) > LIMIT]
     faults += [f"line {n}: not ASCII: {l}" for n, l in enumerate(lines, 1) if not l.isascii()]
     if faults:

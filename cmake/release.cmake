@@ -1,6 +1,7 @@
 # The installation tree of a release, as `cmake --install` lays it out and
 # CPack packs it into vmrsmgr-<version>-win64.zip:
-#   bin\vmrsmgr.exe, bin\conf\vmrsmgr.conf.example, bin\log\, README.txt
+#   bin\vmrsmgr.exe, bin\conf\vmrsmgr.conf.example, bin\log\, README.txt,
+#   CHANGELOG.txt
 # No bin\conf\vmrsmgr.conf: a release unpacked over an installation must keep
 # the administrator's settings. Without that file the defaults hold; the
 # example holds them too, for the administrator to copy.
@@ -25,25 +26,32 @@ endfunction()
 set(release_dir ${CMAKE_BINARY_DIR}/release-files)
 file(MAKE_DIRECTORY ${release_dir})
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/cmake/readme_txt.py
-             ${CMAKE_SOURCE_DIR}/app/vmrsmgr.conf)
+             ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/CHANGELOG.md
+             ${CMAKE_SOURCE_DIR}/cmake/readme_txt.py ${CMAKE_SOURCE_DIR}/app/vmrsmgr.conf)
 
 file(READ ${CMAKE_SOURCE_DIR}/app/vmrsmgr.conf conf_text)
 vmrsmgr_windows_text("${conf_text}" ${release_dir}/vmrsmgr.conf.example)
 
-# Administrators get the README up to its part for developers, as plain text.
-# The program itself builds without Python; only the README needs it.
+# Administrators get the README up to its part for developers and the
+# changelog, as plain text. The program itself builds without Python; only
+# these texts need it. A version without its changelog entry is no release.
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_Interpreter_FOUND)
-  execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/readme_txt.py
-                          ${CMAKE_SOURCE_DIR}/README.md ${release_dir}/README.txt
-                  RESULT_VARIABLE readme_failed ERROR_VARIABLE readme_error)
-  if(readme_failed)
-    message(FATAL_ERROR "README.txt cannot be made: ${readme_error}")
-  endif()
-  install(FILES ${release_dir}/README.txt DESTINATION .)
+  foreach(text README CHANGELOG)
+    set(options)
+    if(text STREQUAL CHANGELOG)
+      set(options --changelog ${PROJECT_VERSION})
+    endif()
+    execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/readme_txt.py
+                            ${options} ${CMAKE_SOURCE_DIR}/${text}.md ${release_dir}/${text}.txt
+                    RESULT_VARIABLE text_failed ERROR_VARIABLE text_error)
+    if(text_failed)
+      message(FATAL_ERROR "${text}.txt cannot be made: ${text_error}")
+    endif()
+    install(FILES ${release_dir}/${text}.txt DESTINATION .)
+  endforeach()
 else()
-  message(WARNING "No Python 3: the installation gets no README.txt")
+  message(WARNING "No Python 3: the installation gets no README.txt and no CHANGELOG.txt")
 endif()
 
 install(TARGETS vmrsmgr RUNTIME DESTINATION bin)

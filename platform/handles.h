@@ -62,6 +62,12 @@ struct close_hfile {
   static void close(pointer h) noexcept { ::CloseHandle(h); }
 };
 
+struct free_library {
+  using pointer = HMODULE;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::FreeLibrary(h); }
+};
+
 template <typename T>
 struct local_free {
   using pointer = T;
@@ -73,6 +79,7 @@ struct local_free {
 
 using unique_handle = unique_any<traits::close_handle>;
 using unique_hfile = unique_any<traits::close_hfile>;
+using unique_hmodule = unique_any<traits::free_library>;
 template <typename T>
 using unique_hlocal = unique_any<traits::local_free<T>>;
 

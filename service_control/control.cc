@@ -1,11 +1,15 @@
 #include <algorithm>
+#include <cstdint>
 #include <iostream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <boost/filesystem/operations.hpp>
 
 #include "platform/last_error.h"
 #include "platform/text.h"
+#include "service_control/event_source.h"
 #include "service_control/service_operations.h"
 #include "service_control/start_failure.h"
 
@@ -38,6 +42,60 @@ int report_not_opened() {
   return report_failure(std::cout, "Cannot connect to Service", last_error());
 }
 
+struct RegisteredCommand {
+  DWORD error;
+  std::wstring command_line;
+};
+
+// The command line the manager runs for the service, read through a handle
+// of its own: a caller allowed to stop a service may lack this right.
+RegisteredCommand registered_command(SystemApi& api, SC_HANDLE manager, const std::string& name) {
+  const ServiceHandle service(
+      api.open_service(manager, platform::to_wide(name).c_str(), SERVICE_QUERY_CONFIG), {&api});
+  if (!service) return {last_error(), {}};
+  std::vector<std::uint64_t> buffer;  // aligned for the record and its texts
+  DWORD needed = 0;
+  // The configuration may grow between the calls: a few rounds, not forever.
+  for (int round = 0; round < 3; ++round) {
+    auto* config =
+        buffer.empty() ? nullptr : reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    const auto size = static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t));
+    if (api.query_service_config(service.get(), config, size, &needed)) {
+      if (config == nullptr || config->lpBinaryPathName == nullptr) return {ERROR_SUCCESS, {}};
+      return {ERROR_SUCCESS, config->lpBinaryPathName};
+    }
+    const DWORD error = last_error();
+    if (error != ERROR_INSUFFICIENT_BUFFER) return {error, {}};
+    buffer.assign(needed / sizeof(std::uint64_t) + 1, 0);
+  }
+  return {ERROR_INSUFFICIENT_BUFFER, {}};
+}
+
+// What a check that cannot read the configuration does.
+enum class Unreadable { kGoesOn, kRefuses };
+
+// Stop and uninstall act only on this program's services, so that a mistyped
+// name cannot stop or delete another program's. It is no security boundary:
+// where the caller may not read the configuration (every authenticated user
+// may stop a service installed under an account), a stop goes on. True, with
+// the refusal written, when the operation must leave the service alone.
+bool refused_as_foreign(SystemApi& api, SC_HANDLE manager, const std::string& name,
+                        Unreadable unreadable) {
+  const RegisteredCommand registered = registered_command(api, manager, name);
+  if (registered.error == ERROR_ACCESS_DENIED && unreadable == Unreadable::kGoesOn) return false;
+  if (registered.error != ERROR_SUCCESS) {
+    const std::string message =
+        "Cannot read the configuration of the service " + name + ", so it is left as it is";
+    report_failure(std::cerr, message.c_str(), registered.error);
+    return true;
+  }
+  if (runs_as_service(registered.command_line, name)) return false;
+  std::cerr << "The service " << name << " is not run by vmrsmgr.exe -s " << name
+            << " and is left as it is; it runs: " << platform::to_narrow(registered.command_line)
+            << std::endl;
+  return true;
+}
+
 // What a stop request's answer means for the operation that sent it.
 enum class StopAnswer {
   kWait,          // the service is stopping: wait for it
@@ -48,7 +106,9 @@ enum class StopAnswer {
 
 StopAnswer classify_stop(bool accepted, DWORD error, DWORD state) {
   if (accepted) return StopAnswer::kWait;
-  if (error == ERROR_SERVICE_NOT_ACTIVE) return StopAnswer::kNotRunning;
+  // A service that has reported stopped while its process still finishes
+  // answers 1061 with the state stopped, not 1062.
+  if (error == ERROR_SERVICE_NOT_ACTIVE || state == SERVICE_STOPPED) return StopAnswer::kNotRunning;
   if (error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL) {
     // Already stopping on another request: the stop is under way.
     if (state == SERVICE_STOP_PENDING) return StopAnswer::kWait;
@@ -166,6 +226,99 @@ std::string describe_unexpected_state(DWORD state) {
   }
 }
 
+namespace {
+
+bool is_blank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+wchar_t fold(wchar_t c) {
+  return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+bool same_folded(std::wstring_view a, std::wstring_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](wchar_t x, wchar_t y) { return fold(x) == fold(y); });
+}
+
+bool ends_folded(std::wstring_view text, std::wstring_view end) {
+  return text.size() >= end.size() && same_folded(text.substr(text.size() - end.size()), end);
+}
+
+}  // namespace
+
+ServiceCommand split_service_command(std::wstring_view line) {
+  ServiceCommand command;
+  std::size_t at = 0;
+  while (at < line.size() && is_blank(line[at])) ++at;
+  // The program: a quoted path to its closing quote; an unquoted one to the
+  // first blank after ".exe", as the manager tries each blank in turn (or to
+  // the first blank when no ".exe" follows).
+  if (at < line.size() && line[at] == L'"') {
+    const std::size_t close = line.find(L'"', at + 1);
+    const std::size_t end = close == std::wstring_view::npos ? line.size() : close;
+    command.program = line.substr(at + 1, end - at - 1);
+    at = close == std::wstring_view::npos ? line.size() : close + 1;
+  } else {
+    std::size_t first_blank = line.find_first_of(L" \t", at);
+    if (first_blank == std::wstring_view::npos) first_blank = line.size();
+    std::size_t end = first_blank;
+    for (std::size_t blank = first_blank;; blank = line.find_first_of(L" \t", blank + 1)) {
+      if (blank == std::wstring_view::npos) blank = line.size();
+      if (ends_folded(line.substr(at, blank - at), L".exe")) {
+        end = blank;
+        break;
+      }
+      if (blank == line.size()) break;
+    }
+    command.program = line.substr(at, end - at);
+    at = end;
+  }
+  // The arguments, by the C runtime's rules: 2n backslashes before a quote
+  // are n and the quote opens or closes; 2n+1 are n and a quote; "" within
+  // quotes is a quote.
+  while (true) {
+    while (at < line.size() && is_blank(line[at])) ++at;
+    if (at == line.size()) break;
+    std::wstring argument;
+    bool quoted = false;
+    while (at < line.size() && (quoted || !is_blank(line[at]))) {
+      std::size_t backslashes = 0;
+      for (; at < line.size() && line[at] == L'\\'; ++at) ++backslashes;
+      if (at < line.size() && line[at] == L'"') {
+        argument.append(backslashes / 2, L'\\');
+        if (backslashes % 2 == 1) {
+          argument += L'"';
+        } else if (quoted && at + 1 < line.size() && line[at + 1] == L'"') {
+          argument += L'"';
+          ++at;
+        } else {
+          quoted = !quoted;
+        }
+        ++at;
+      } else {
+        argument.append(backslashes, L'\\');
+        if (at < line.size() && (quoted || !is_blank(line[at]))) argument += line[at++];
+      }
+    }
+    command.arguments.push_back(std::move(argument));
+  }
+  return command;
+}
+
+bool runs_as_service(std::wstring_view command_line, const std::string& service_name) {
+  const ServiceCommand command = split_service_command(command_line);
+  const std::size_t slash = command.program.find_last_of(L"\\/");
+  const std::wstring_view file = slash == std::wstring::npos
+                                     ? std::wstring_view(command.program)
+                                     : std::wstring_view(command.program).substr(slash + 1);
+  if (!same_folded(file, L"vmrsmgr.exe")) return false;
+  const std::wstring name = platform::to_wide(service_name);
+  for (std::size_t i = 0; i + 1 < command.arguments.size(); ++i) {
+    if (command.arguments[i] == L"-s" && same_folded(command.arguments[i + 1], name)) return true;
+  }
+  return false;
+}
+
 StateReport describe_state(DWORD state) {
   switch (state) {
     case SERVICE_RUNNING:
@@ -184,7 +337,8 @@ StateReport describe_state(DWORD state) {
 WaitResult wait_while_pending(SystemApi& api, SC_HANDLE service, SERVICE_STATUS status,
                               DWORD pending, DWORD interval) {
   DWORD checkpoint = status.dwCheckPoint;
-  std::uint64_t progress_at = api.tick_count();
+  const std::uint64_t started_at = api.tick_count();
+  std::uint64_t progress_at = started_at;
   for (bool first = true;; first = false) {
     if (!first) std::cout << '.' << std::flush;
     api.sleep(interval);
@@ -194,6 +348,8 @@ WaitResult wait_while_pending(SystemApi& api, SC_HANDLE service, SERVICE_STATUS 
     if (status.dwCurrentState != pending) return {status, ERROR_SUCCESS};
 
     const std::uint64_t now = api.tick_count();
+    // Neither a moving check point nor a huge hint keeps the caller forever.
+    if (now - started_at >= kLongestPendingWait) return {status, ERROR_SERVICE_REQUEST_TIMEOUT};
     if (status.dwCheckPoint != checkpoint) {
       checkpoint = status.dwCheckPoint;
       progress_at = now;
@@ -207,6 +363,9 @@ WaitResult wait_while_pending(SystemApi& api, SC_HANDLE service, SERVICE_STATUS 
 int uninstall_service(const std::string& service_name, SystemApi& api) {
   const OpenedService opened = open_service(service_name, api, kUninstallAccess);
   if (!opened.service) return report_not_opened();
+  if (refused_as_foreign(api, opened.manager.get(), service_name, Unreadable::kRefuses)) {
+    return 1;
+  }
 
   if (stop_and_wait(api, opened.service.get(),
                     {"Stopping Service", "Service Stoped", "Service Stoping error", 500}) != 0) {
@@ -216,6 +375,7 @@ int uninstall_service(const std::string& service_name, SystemApi& api) {
     return report_failure(std::cout, "Service Uninstalling error", last_error());
   }
   std::cout << "Dariri service uninstalled successfully." << std::endl;
+  remove_event_source(service_name, api);
   return 0;
 }
 
@@ -243,6 +403,7 @@ int start_service(const std::string& service_name, const ServiceFiles& files, Sy
   std::cout << std::endl;
   if (waited.status.dwCurrentState != SERVICE_RUNNING) {
     std::cout << "Service Starting error" << std::endl;
+    if (waited.error == ERROR_SERVICE_REQUEST_TIMEOUT) platform::print_error(waited.error);
     report_exit(api, service.get(), waited.status, files);
     return 1;
   }
@@ -253,6 +414,7 @@ int start_service(const std::string& service_name, const ServiceFiles& files, Sy
 int stop_service(const std::string& service_name, SystemApi& api) {
   const OpenedService opened = open_service(service_name, api, kStopAccess);
   if (!opened.service) return report_not_opened();
+  if (refused_as_foreign(api, opened.manager.get(), service_name, Unreadable::kGoesOn)) return 1;
   return stop_and_wait(api, opened.service.get(),
                        {"Stopping Dariri service", "Stop Complete", "Service stoping error", 100});
 }

@@ -6,6 +6,8 @@
 #include <boost/filesystem/operations.hpp>
 #include <gtest/gtest.h>
 
+#include "platform/text.h"
+#include "service_control/event_source.h"
 #include "service_control/service_operations.h"
 #include "service_control/start_failure.h"
 #include "service_control/testing/fake_system_api.h"
@@ -35,12 +37,21 @@ SERVICE_STATUS ended(DWORD exit_code, DWORD specific = 0) {
 
 std::string dots(std::size_t count) { return std::string(count, '.'); }
 
+// A service in the pending state whose check point moves at every query.
+std::deque<SERVICE_STATUS> moving(DWORD pending, DWORD count) {
+  std::deque<SERVICE_STATUS> states;
+  for (DWORD checkpoint = 1; checkpoint <= count; ++checkpoint) {
+    states.push_back(state(pending, checkpoint, 3000));
+  }
+  return states;
+}
+
 // Runs an operation on the service devidori: its messages still say Dariri.
-int run(FakeSystemApi& api, Operation operation, std::string& out) {
+int run(FakeSystemApi& api, Operation operation, std::string& out, std::string& err) {
   const CapturedOutput captured;
   const int code = operation("devidori", api);
   out = captured.out();
-  EXPECT_EQ(captured.err(), "");
+  err = captured.err();
   EXPECT_EQ(api.held(), 0u) << "handles left open";
   return code;
 }
@@ -74,6 +85,9 @@ struct Scenario {
   std::string out;
   int code;
   bool deletes;
+  std::string err = "";
+  const wchar_t* registered = nullptr;  // the fake's own vmrsmgr -s devidori
+  DWORD denied_access = 0;
 };
 
 TEST(ServiceControl, MessagesAndResultsOfEachPath) {
@@ -89,6 +103,10 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
       {"ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL}};
   const std::map<std::string, DWORD> stop_denied{{"ControlService", ERROR_ACCESS_DENIED}};
   const std::string timeout = error_report(ERROR_SERVICE_REQUEST_TIMEOUT);
+  const wchar_t* foreign = L"\"C:\\Windows\\dummy.exe\" -s devidori";
+  const std::string left_foreign =
+      "The service devidori is not run by vmrsmgr.exe -s devidori and "
+      "is left as it is; it runs: \"C:\\Windows\\dummy.exe\" -s devidori\n";
   // clang-format off
   const Scenario scenarios[] = {
       {"status paused", service_status, none, {}, {state(SERVICE_PAUSED)},
@@ -131,11 +149,17 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
        "Starting Dariri service\nService Starting error\n", 1, false},
       // Check point 1 first seen at 100 ms, given up 30 s later.
       {"start stuck", start_without_log, none, {}, {state(SERVICE_START_PENDING, 1)},
-       "Starting Dariri service" + dots(300) + "\nService Starting error\n", 1, false},
+       "Starting Dariri service" + dots(300) + "\nService Starting error\n" + timeout, 1, false},
+      // Every wait ends after three minutes, however the service moves on.
+      {"start moving forever", start_without_log, none, {}, moving(SERVICE_START_PENDING, 4000),
+       "Starting Dariri service" + dots(1799) + "\nService Starting error\n" + timeout, 1, false},
 
       {"stop", stop_service, none, stopping, {state(SERVICE_STOP_PENDING, 2), stopped},
        "Stopping Dariri service.\nStop Complete\n", 0, false},
       {"stop not running", stop_service, not_active, stopped, {}, "", 0, false},
+      {"stop not active, no state", stop_service, not_active, {}, {}, "", 0, false},
+      // Reported stopped, its process still finishing.
+      {"stop just stopped", stop_service, cannot_accept, stopped, {}, "", 0, false},
       {"stop already stopping", stop_service, cannot_accept, stopping, {stopped},
        "Stopping Dariri service\nStop Complete\n", 0, false},
       // Windows refuses the stop while the service starts: the start ends first.
@@ -156,11 +180,27 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
       // Check point 1 already came with the control's answer at 0 ms.
       {"stop stuck", stop_service, none, stopping, {stopping},
        "Stopping Dariri service" + dots(299) + "Service stoping error\n" + timeout, 1, false},
+      {"stop with a huge hint", stop_service, none, state(SERVICE_STOP_PENDING, 1, 0xFFFFFFFF),
+       {state(SERVICE_STOP_PENDING, 1, 0xFFFFFFFF)},
+       "Stopping Dariri service" + dots(1799) + "Service stoping error\n" + timeout, 1, false},
       {"stop ended running", stop_service, none, stopping, {running},
        "Stopping Dariri serviceService stoping error\nthe service is running again\n", 1, false},
       {"stop not installed", stop_service, not_installed, {}, {}, missing, 1, false},
+      {"stop foreign", stop_service, none, stopping, {stopped}, "", 1, false, left_foreign, foreign},
+      {"stop of another vmrsmgr service", stop_service, none, stopping, {stopped}, "", 1, false,
+       "The service devidori is not run by vmrsmgr.exe -s devidori and is left as it is; it "
+       "runs: C:\\Tools\\vmrsmgr.exe -s dariri\n", L"C:\\Tools\\vmrsmgr.exe -s dariri"},
+      // Stopped by a user who may not read the configuration: nothing to check.
+      {"stop configuration unreadable", stop_service, none, stopping, {stopped},
+       "Stopping Dariri service\nStop Complete\n", 0, false, "", nullptr, SERVICE_QUERY_CONFIG},
+      {"stop configuration query failed", stop_service,
+       {{"QueryServiceConfigW", ERROR_INVALID_HANDLE}}, stopping, {stopped},
+       error_report(ERROR_INVALID_HANDLE), 1, false,
+       "Cannot read the configuration of the service devidori, so it is left as it is\n"},
 
       {"uninstall stopped", uninstall_service, not_active, stopped, {},
+       "Dariri service uninstalled successfully.\n", 0, true},
+      {"uninstall just stopped", uninstall_service, cannot_accept, stopped, {},
        "Dariri service uninstalled successfully.\n", 0, true},
       {"uninstall running", uninstall_service, none, stopping,
        {state(SERVICE_STOP_PENDING, 2), stopped},
@@ -172,6 +212,9 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
        "Service Stoping error\n" + error_report(ERROR_ACCESS_DENIED), 1, false},
       {"uninstall stuck", uninstall_service, none, stopping, {stopping},
        "Stopping Service" + dots(59) + "Service Stoping error\n" + timeout, 1, false},
+      {"uninstall moving forever", uninstall_service, none, stopping,
+       moving(SERVICE_STOP_PENDING, 1000),
+       "Stopping Service" + dots(359) + "Service Stoping error\n" + timeout, 1, false},
       {"uninstall ended paused", uninstall_service, none, stopping, {state(SERVICE_PAUSED)},
        "Stopping ServiceService Stoping error\nthe service is paused\n", 1, false},
       {"uninstall delete refused", uninstall_service,
@@ -179,6 +222,18 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
         {"DeleteService", ERROR_SERVICE_MARKED_FOR_DELETE}}, stopped, {},
        "Service Uninstalling error\n" + error_report(ERROR_SERVICE_MARKED_FOR_DELETE), 1, true},
       {"uninstall not installed", uninstall_service, not_installed, {}, {}, missing, 1, false},
+      {"uninstall foreign", uninstall_service, not_active, stopped, {}, "", 1, false, left_foreign,
+       foreign},
+      {"uninstall configuration unreadable", uninstall_service, not_active, stopped, {},
+       error_report(ERROR_ACCESS_DENIED), 1, false,
+       "Cannot read the configuration of the service devidori, so it is left as it is\n", nullptr,
+       SERVICE_QUERY_CONFIG},
+      // The service is gone; its event source is reported and left.
+      {"uninstall source kept", uninstall_service,
+       {{"ControlService", ERROR_SERVICE_NOT_ACTIVE}, {"RegDeleteKeyW", ERROR_ACCESS_DENIED}},
+       stopped, {},
+       "Dariri service uninstalled successfully.\nEvent source has not been removed\n" +
+           error_report(ERROR_ACCESS_DENIED), 0, true},
   };
   // clang-format on
   for (const Scenario& s : scenarios) {
@@ -187,10 +242,21 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
     api.errors = s.errors;
     api.control_answer = s.control_answer;
     if (!s.states.empty()) api.states = s.states;
-    std::string out;
-    EXPECT_EQ(run(api, s.operation, out), s.code);
+    if (s.registered != nullptr) api.registered_command = s.registered;
+    api.denied_access = s.denied_access;
+    const std::wstring source = event_source_key("devidori");
+    api.registry[source][L"TypesSupported"] = {REG_DWORD, {7, 0, 0, 0}};
+    std::string out, err;
+    EXPECT_EQ(run(api, s.operation, out, err), s.code);
     EXPECT_EQ(out, s.out);
+    EXPECT_EQ(err, s.err);
     EXPECT_EQ(api.called("DeleteService"), s.deletes);
+    // A refused service is left as it was.
+    if (!s.err.empty()) {
+      EXPECT_FALSE(api.called("ControlService"));
+    }
+    const bool uninstalled = s.deletes && s.code == 0 && !s.errors.count("RegDeleteKeyW");
+    EXPECT_EQ(api.registry.count(source), uninstalled ? 0u : 1u);
   }
 }
 
@@ -263,26 +329,65 @@ TEST(ServiceControl, OpensWithTheRightsAndPollsAtTheIntervalOfEachOperation) {
     const char* name;
     Operation operation;
     DWORD service_access, interval;
+    bool checks_owner;
   } cases[] = {
-      {"uninstall", uninstall_service, 0x50024, 500},
-      {"start", start_without_log, 0x14, 100},
-      {"stop", stop_service, 0x24, 100},
-      {"status", service_status, 0x4, 0},
+      {"uninstall", uninstall_service, 0x50024, 500, true},
+      {"start", start_without_log, 0x14, 100, false},
+      {"stop", stop_service, 0x24, 100, true},
+      {"status", service_status, 0x4, 0, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeSystemApi api;
     api.states = {state(SERVICE_START_PENDING, 1), state(SERVICE_STOP_PENDING, 1),
                   state(SERVICE_STOPPED)};
-    std::string out;
-    run(api, c.operation, out);
-    EXPECT_EQ(api.access, (std::vector<DWORD>{SC_MANAGER_CONNECT, c.service_access}));
+    std::string out, err;
+    run(api, c.operation, out, err);
+    std::vector<DWORD> access{SC_MANAGER_CONNECT, c.service_access};
+    if (c.checks_owner) access.push_back(SERVICE_QUERY_CONFIG);
+    EXPECT_EQ(api.access, access);
     const std::vector<DWORD> polls(c.interval == 0 ? 0 : api.sleeps.size(), c.interval);
     EXPECT_EQ(api.sleeps, polls);
   }
 }
 
-TEST(WaitWhilePending, GivesUpOnlyWhenTheCheckPointStalls) {
+TEST(RunsAsService, ReadsTheRegisteredCommandLine) {
+  const struct {
+    const wchar_t* line;
+    const char* name;
+    bool ours;
+  } cases[] = {
+      {LR"("C:\Program Files\S\bin\vmrsmgr.exe" -s dariri)", "dariri", true},
+      // A moved installation, written by hand or by another tool.
+      {LR"(D:\Old Place\bin\VMRSMGR.EXE -s DARIRI)", "dariri", true},
+      {LR"(  vmrsmgr.exe   -s   reduze-PROD  )", "reduze-prod", true},
+      {LR"("C:\S\vmrsmgr.exe" "-s" "dari"ri words it ignores)", "dariri", true},
+      {LR"(C:/S/vmrsmgr.exe -s dariri)", "dariri", true},
+      {LR"("C:\S\vmrsmgr.exe" -s devidori)", "dariri", false},
+      {LR"("C:\S\vmrsmgr.exe" -s dariri\")", "dariri", false},
+      {LR"("C:\S\vmrsmgr.exe" --start dariri)", "dariri", false},
+      {LR"("C:\S\vmrsmgr.exe" dariri -s)", "dariri", false},
+      {LR"("C:\S\vmrsmgr.exe")", "dariri", false},
+      {LR"("C:\S\vmrsmgr.exe.bak" -s dariri)", "dariri", false},
+      {LR"("C:\vmrsmgr.exe\dummy.exe" -s dariri)", "dariri", false},
+      {LR"("C:\S\not-vmrsmgr.exe" -s dariri)", "dariri", false},
+      // Unquoted, the program ends at the first ".exe" the manager would run.
+      {LR"(C:\S\dummy.exe C:\S\vmrsmgr.exe -s dariri)", "dariri", false},
+      {LR"(C:\S\vmrsmgr -s dariri)", "dariri", false},
+      {L"", "dariri", false},
+      {LR"("")", "dariri", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(runs_as_service(c.line, c.name), c.ours) << platform::to_narrow(c.line);
+  }
+  const ServiceCommand split =
+      split_service_command(LR"("C:\a b\x.exe" one "two three" a\\"b c" d\"e "f""g" h\\i)");
+  EXPECT_EQ(split.program, LR"(C:\a b\x.exe)");
+  EXPECT_EQ(split.arguments, (std::vector<std::wstring>{L"one", L"two three", LR"(a\b c)",
+                                                        LR"(d"e)", LR"(f"g)", LR"(h\\i)"}));
+}
+
+TEST(WaitWhilePending, GivesUpWhenTheCheckPointStallsOrAfterTheLongestWait) {
   const struct {
     const char* name;
     std::deque<SERVICE_STATUS> states;
@@ -292,6 +397,8 @@ TEST(WaitWhilePending, GivesUpOnlyWhenTheCheckPointStalls) {
       // A long wait hint extends the patience beyond 30 s.
       {"long hint", {state(SERVICE_STOP_PENDING, 1, 60000)}, SERVICE_STOP_PENDING, 60000},
       {"short hint", {state(SERVICE_STOP_PENDING, 1, 500)}, SERVICE_STOP_PENDING, 30000},
+      {"huge hint", {state(SERVICE_STOP_PENDING, 1, 0xFFFFFFFF)}, SERVICE_STOP_PENDING, 180000},
+      {"moving forever", moving(SERVICE_STOP_PENDING, 4000), SERVICE_STOP_PENDING, 180000},
       // Progress restarts the clock: 20 s at one check point, then 20 s at the next.
       {"progress",
        [] {

@@ -10,6 +10,7 @@
 #include "platform/last_error.h"
 #include "platform/text.h"
 #include "service_control/account.h"
+#include "service_control/event_source.h"
 #include "service_control/service_operations.h"
 
 namespace vmrsmgr {
@@ -88,7 +89,9 @@ class CreatedService {
     if (!service_ || kept_) return;
     if (!api_.delete_service(service_.get())) {
       report_failure(std::cout, "Service Uninstalling error", last_error());
+      return;
     }
+    std::cerr << "Service removed again: the installation did not complete" << std::endl;
   }
   CreatedService(const CreatedService&) = delete;
   CreatedService& operator=(const CreatedService&) = delete;
@@ -132,12 +135,26 @@ LsaMemory<LSA_TRANSLATED_SID2> lookup_account_sid(SystemApi& api, LSA_HANDLE pol
   return LsaMemory<LSA_TRANSLATED_SID2>(nullptr, {&api});
 }
 
+std::string zpc_refusal(const std::string& zpc) {
+  const std::string named = "Error: the ZPC " + zpc;
+  if (zpc == "." || zpc == "..") return named + " is not a name";
+  if (!zpc.empty() && zpc.front() == '-') {
+    return named + " begins with \"-\", which the component would take as an option";
+  }
+  for (const char c : zpc) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      return "Error: the ZPC holds a control character";
+    }
+    if (std::string("\\/:*?\"<>|").find(c) != std::string::npos) {
+      return named + " holds \"" + c + "\", which a name may not hold";
+    }
+  }
+  return {};
+}
+
 int install_service(const ServiceDefinition& definition, SystemApi& api) {
-  const std::string& account = definition.credentials.account;
   const std::string& password = definition.credentials.password;
   const std::wstring wide_name = platform::to_wide(definition.name);
-  const std::wstring wide_account = platform::to_wide(account);
-  const std::wstring wide_password = platform::to_wide(password);
   const std::wstring display_name = platform::to_wide(definition.display_name);
 
   // Such a service would install, and then never start for want of a log.
@@ -146,23 +163,36 @@ int install_service(const ServiceDefinition& definition, SystemApi& api) {
               << " characters, too long for the names of its log files" << std::endl;
     return 1;
   }
-
-  // Local System has no password to check. A logon refused only for the
-  // missing "log on as a service" right (1385) has accepted the name and
-  // password; that right is granted below.
-  if (!account.empty()) {
-    const LogonAnswer logon = try_service_logon(api, account, password);
-    if (!logon.accepted && logon.error != ERROR_LOGON_TYPE_NOT_GRANTED) {
-      std::cerr << kLogonRefused << std::endl;
-      return 20;
-    }
+  const std::string bad_zpc = zpc_refusal(definition.zpc);
+  if (!bad_zpc.empty()) {
+    std::cerr << bad_zpc << std::endl;
+    return 1;
   }
 
-  const std::wstring command_line = service_command_line(
+  const std::wstring executable =
       platform::executable_path([&api](wchar_t* buffer, std::uint32_t size) -> std::uint32_t {
         return api.module_file_name(buffer, size);
-      }),
-      definition.name);
+      });
+  // The manager keeps the command line as an expandable text, with no escape
+  // for "%": "%OS%" in a folder's name would become "Windows_NT".
+  if (executable.find(L'%') != std::wstring::npos) {
+    std::cerr << "Error: the program's path " << platform::to_narrow(executable)
+              << " holds \"%\", which the service manager would expand as a variable: install "
+                 "from a folder whose path has no \"%\""
+              << std::endl;
+    return 1;
+  }
+  const std::wstring command_line = service_command_line(executable, definition.name);
+
+  const ServiceAccount account =
+      service_account(definition.credentials.account, password, definition.name);
+  // The right a logon may lack is granted below.
+  const std::string refused = account_refusal(api, account, definition.credentials.account,
+                                              password, LogonRight::granted_later);
+  if (!refused.empty()) {
+    std::cerr << refused << std::endl;
+    return 20;
+  }
 
   const ServiceHandle manager(api.open_sc_manager(SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE),
                               {&api});
@@ -171,6 +201,10 @@ int install_service(const ServiceDefinition& definition, SystemApi& api) {
     std::cerr << "Open Service manager failed: " << error << std::endl;
     return 1;
   }
+  // The kinds whose password Windows keeps come with none (one given was
+  // refused), and so get no value, as the manager requires.
+  const std::wstring start_name = platform::to_wide(account.start_name);
+  const std::wstring wide_password = platform::to_wide(password);
   // DELETE with the creation: the access list set below may no longer grant
   // it to whoever has to undo a failed installation.
   CreatedService service(
@@ -178,7 +212,7 @@ int install_service(const ServiceDefinition& definition, SystemApi& api) {
       api.create_service(manager.get(), wide_name.c_str(), display_name.c_str(),
                          SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | WRITE_DAC | DELETE,
                          SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                         command_line.c_str(), account.empty() ? nullptr : wide_account.c_str(),
+                         command_line.c_str(), start_name.empty() ? nullptr : start_name.c_str(),
                          password.empty() ? nullptr : wide_password.c_str()));
   if (!service) return report_failure(std::cerr, "Create Service failed", last_error());
   std::cout << "Service has been installed" << std::endl;
@@ -186,12 +220,17 @@ int install_service(const ServiceDefinition& definition, SystemApi& api) {
   std::wstring description = platform::to_wide(definition.description);
   api.set_service_description(service.get(), description.data());
 
-  // Without an account the service keeps the manager's default access list.
-  if (!account.empty()) {
+  // Local System keeps the manager's default access list.
+  if (account.kind != AccountKind::local_system) {
     if (set_access_list(api, service.get()) != 0) return 1;
-    if (grant_service_logon(api, wide_account) != 0) return 1;
+    // Windows grants virtual and built-in accounts the right itself.
+    if (!account.lookup_name.empty() &&
+        grant_service_logon(api, platform::to_wide(account.lookup_name)) != 0) {
+      return 1;
+    }
   }
   service.keep();
+  register_event_source(definition.name, api);
   return 0;
 }
 

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "service_control/status_code.h"
 #include "service_control/system_api.h"
@@ -21,6 +23,10 @@ int start_service(const std::string& service_name, const ServiceFiles& files, Sy
 int stop_service(const std::string& service_name, SystemApi& api);
 int service_status(const std::string& service_name, SystemApi& api);
 
+// Why a ZPC cannot name a configuration of the control component, whose
+// command line it ends, and the service after it; empty when it can.
+std::string zpc_refusal(const std::string& zpc);
+
 // The longest service name whose log files, numbered ones included, have
 // names Windows takes (255 characters).
 std::size_t longest_service_name();
@@ -32,6 +38,17 @@ LsaMemory<LSA_TRANSLATED_SID2> lookup_account_sid(SystemApi& api, LSA_HANDLE pol
 
 // What the manager runs for the service: "<path>" -s <name>.
 std::wstring service_command_line(const std::wstring& executable, const std::string& service_name);
+
+// A registered command line as the manager and the program read it.
+struct ServiceCommand {
+  std::wstring program;
+  std::vector<std::wstring> arguments;
+};
+ServiceCommand split_service_command(std::wstring_view line);
+
+// Whether the command line runs a vmrsmgr.exe, of any folder, as the service
+// of this name; names and the program's file name compare case-insensitively.
+bool runs_as_service(std::wstring_view command_line, const std::string& service_name);
 
 // The status operation's answer for a state found.
 struct StateReport {
@@ -47,6 +64,8 @@ std::string describe_unexpected_state(DWORD state);
 // A service is given up on when its check point has not moved for the
 // longer of its wait hint and this.
 inline constexpr std::uint64_t kMinimumPendingWait = 30000;
+// and, whatever the service reports, after this long in the pending state.
+inline constexpr std::uint64_t kLongestPendingWait = 180000;
 
 struct WaitResult {
   SERVICE_STATUS status;  // the state last stored
@@ -55,7 +74,8 @@ struct WaitResult {
 
 // Polls every interval while the service is in the pending state, writing a
 // dot for each poll that still finds it there. Ends on another state, a
-// failed query, or a service whose check point stopped moving.
+// failed query, a service whose check point stopped moving, or after the
+// longest wait (the last two with ERROR_SERVICE_REQUEST_TIMEOUT).
 WaitResult wait_while_pending(SystemApi& api, SC_HANDLE service, SERVICE_STATUS status,
                               DWORD pending, DWORD interval);
 

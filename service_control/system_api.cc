@@ -3,11 +3,32 @@
 #include <sddl.h>
 
 #include <iostream>
+#include <string>
 
+#include "platform/handles.h"
 #include "platform/last_error.h"
 
 namespace vmrsmgr {
 namespace {
+
+// NetIsServiceAccount, loaded at run time: where netapi32 lacks it (Wine
+// does), the program still starts.
+using IsServiceAccount = NTSTATUS(WINAPI*)(wchar_t* server, wchar_t* account, BOOL* is_service);
+
+IsServiceAccount load_is_service_account() {
+  // From the system's folder, never one a program's search path finds first;
+  // kept loaded for the process's life.
+  static const platform::unique_hmodule library = [] {
+    wchar_t folder[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return platform::unique_hmodule();
+    return platform::unique_hmodule(
+        ::LoadLibraryW((std::wstring(folder, length) + L"\\netapi32.dll").c_str()));
+  }();
+  if (!library) return nullptr;
+  return reinterpret_cast<IsServiceAccount>(
+      reinterpret_cast<void*>(::GetProcAddress(library.get(), "NetIsServiceAccount")));
+}
 
 class RealSystemApi final : public SystemApi {
  public:
@@ -35,6 +56,10 @@ class RealSystemApi final : public SystemApi {
   }
   BOOL query_service_status(SC_HANDLE service, SERVICE_STATUS* status) override {
     return ::QueryServiceStatus(service, status);
+  }
+  BOOL query_service_config(SC_HANDLE service, QUERY_SERVICE_CONFIGW* config, DWORD size,
+                            DWORD* needed) override {
+    return ::QueryServiceConfigW(service, config, size, needed);
   }
   BOOL delete_service(SC_HANDLE service) override { return ::DeleteService(service); }
   BOOL set_service_object_security(SC_HANDLE service, SECURITY_INFORMATION what,
@@ -69,6 +94,23 @@ class RealSystemApi final : public SystemApi {
   }
   NTSTATUS lsa_close(LSA_HANDLE policy) override { return ::LsaClose(policy); }
   NTSTATUS lsa_free_memory(void* memory) override { return ::LsaFreeMemory(memory); }
+
+  NTSTATUS is_service_account(wchar_t* account, BOOL* is_service) override {
+    static const IsServiceAccount check = load_is_service_account();
+    return check == nullptr ? kStatusProcedureNotFound : check(nullptr, account, is_service);
+  }
+  LSTATUS reg_create_key(HKEY root, const wchar_t* path, REGSAM access, HKEY* key) override {
+    return ::RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key,
+                             nullptr);
+  }
+  LSTATUS reg_set_value(HKEY key, const wchar_t* name, DWORD type, const BYTE* data,
+                        DWORD size) override {
+    return ::RegSetValueExW(key, name, 0, type, data, size);
+  }
+  LSTATUS reg_delete_key(HKEY root, const wchar_t* path) override {
+    return ::RegDeleteKeyW(root, path);
+  }
+  LSTATUS reg_close_key(HKEY key) override { return ::RegCloseKey(key); }
 
   DWORD module_file_name(wchar_t* buffer, DWORD size) override {
     return ::GetModuleFileNameW(nullptr, buffer, size);

@@ -30,6 +30,8 @@ class SystemApi {
   virtual BOOL start_service(SC_HANDLE service) = 0;
   virtual BOOL control_service(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) = 0;
   virtual BOOL query_service_status(SC_HANDLE service, SERVICE_STATUS* status) = 0;
+  virtual BOOL query_service_config(SC_HANDLE service, QUERY_SERVICE_CONFIGW* config, DWORD size,
+                                    DWORD* needed) = 0;
   virtual BOOL delete_service(SC_HANDLE service) = 0;
   virtual BOOL set_service_object_security(SC_HANDLE service, SECURITY_INFORMATION what,
                                            PSECURITY_DESCRIPTOR descriptor) = 0;
@@ -53,11 +55,23 @@ class SystemApi {
   virtual NTSTATUS lsa_close(LSA_HANDLE policy) = 0;
   virtual NTSTATUS lsa_free_memory(void* memory) = 0;
 
+  // Accounts without a password.
+  // NetIsServiceAccount, loaded when first asked: kStatusProcedureNotFound where Windows has none.
+  virtual NTSTATUS is_service_account(wchar_t* account, BOOL* is_service) = 0;
+  // Registry: the event source of a service. Each answers its error code.
+  virtual LSTATUS reg_create_key(HKEY root, const wchar_t* path, REGSAM access, HKEY* key) = 0;
+  virtual LSTATUS reg_set_value(HKEY key, const wchar_t* name, DWORD type, const BYTE* data,
+                                DWORD size) = 0;
+  virtual LSTATUS reg_delete_key(HKEY root, const wchar_t* path) = 0;
+  virtual LSTATUS reg_close_key(HKEY key) = 0;
+
   // Process and time.
   virtual DWORD module_file_name(wchar_t* buffer, DWORD size) = 0;
   virtual void sleep(DWORD milliseconds) = 0;
   virtual std::uint64_t tick_count() = 0;
 };
+
+inline constexpr NTSTATUS kStatusProcedureNotFound = static_cast<NTSTATUS>(0xC000007A);
 
 // The one that talks to Windows.
 SystemApi& real_system_api();
@@ -78,6 +92,7 @@ using ServiceHandle = api_owner<SC_HANDLE, &SystemApi::close_service_handle>;
 using TokenHandle = api_owner<HANDLE, &SystemApi::close_handle>;
 using PolicyHandle = api_owner<LSA_HANDLE, &SystemApi::lsa_close>;
 using LocalMemory = api_owner<HLOCAL, &SystemApi::local_free>;
+using RegistryKey = api_owner<HKEY, &SystemApi::reg_close_key>;
 template <typename T>
 using LsaMemory = api_owner<T*, &SystemApi::lsa_free_memory>;
 

@@ -12,6 +12,7 @@
 #include <boost/filesystem/operations.hpp>
 #include <gtest/gtest.h>
 
+#include "generated/version.h"
 #include "platform/handles.h"
 #include "platform/text.h"
 #include "tests/installation.h"
@@ -321,15 +322,29 @@ TEST(ServiceRun, TheConfigurationFileSetsFolderLevelAndRotation) {
   installation.owns_service("dariri");
   installation.add_component("dariri\\dariri.exe", "--tick 10");
   fs::create_directories(installation.bin() / "elsewhere");
-  installation.write_config(
-      "; logging of the service process\n"
-      "[general]\n"
-      "logdir = elsewhere\n"
-      "rotation_size = 2000\n"
-      "max_logs = 3\n"
-      "debug = 5\n");
+  // As Notepad saves "Unicode", with a folder in quotes and two entries
+  // nobody reads, which --start names after its own lines.
+  const std::string text =
+      "; logging of the service process\r\n"
+      "[general]\r\n"
+      "logdir = \"elsewhere\"\r\n"
+      "rotation_size = 2000\r\n"
+      "max_logs = 3\r\n"
+      "debug = 5\r\n"
+      "debgu = 5\r\n"
+      "[General]\r\n"
+      "debug = 4\r\n";
+  std::string utf16 = "\xFF\xFE";
+  for (char c : text) utf16 += std::string{c, '\0'};
+  installation.write_config(utf16);
   ASSERT_EQ(installation.tool("--install dariri" + kCredentials).exit_code, 0);
-  ASSERT_EQ(installation.tool("--start dariri").exit_code, 0);
+  const Outcome started = installation.tool("--start dariri");
+  ASSERT_EQ(started.exit_code, 0) << started.output;
+  EXPECT_TRUE(contains(started.output,
+                       "Start Complete\n"
+                       "Unknown setting general.debgu in conf\\vmrsmgr.conf is ignored\n"
+                       "Unknown setting General.debug in conf\\vmrsmgr.conf is ignored\n"))
+      << started.output;
 
   // Rotation while the component runs: the numbering goes past the maximum.
   const fs::path folder = installation.bin() / "elsewhere";
@@ -454,6 +469,8 @@ TEST(ServiceRun, TheControlComponentRunsForItsZpc) {
   const std::string pid = Installation::read(installation.root() / "tavrin" / "pid.component");
   for (const std::string& line :
        {std::string(" === starting service vmrsmgr ===\r\n"),
+        std::string(" ") + kVersionText + ", " + (installation.bin() / "vmrsmgr.exe").string() +
+            "\r\n",
         " Component started, process ID " + pid + "\r\n", std::string(" Stop requested\r\n")}) {
     EXPECT_TRUE(contains(text, line)) << line << " not in\n" << text;
   }

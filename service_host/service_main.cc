@@ -85,6 +85,7 @@ ServiceExit serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* arg
     return log.start_error() != 0 ? stopped_by(log.start_error()) : kStoppedOnError;
   }
   log.log("=== starting service vmrsmgr ===");
+  config.log_start_notes(platform::to_narrow(platform::executable_path()));
   if (!config_read) {
     log.log("Error in Config::read_config: " + config.config_error());
     return stopped_by(exit_code_of(StartFailure::kConfigurationFile));

@@ -18,8 +18,4 @@ bool Config::fill(const std::string& key, const std::string& value) {
   return true;
 }
 
-void Config::fill_default(const std::string& key, const std::string& value) {
-  if (fill(key, value)) defaults_only_.insert(key);
-}
-
 }  // namespace vmrsmgr

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <set>
 #include <string>
+#include <vector>
 
 #include <boost/property_tree/ptree.hpp>
 
@@ -22,19 +22,24 @@ class Config {
 
   // 1 when the command line was taken, -1 on any error (message written).
   virtual int parse_command_line(int argc, const char* const argv[]);
-  // Fills the logging defaults, the component profile and "mode"; 0 or -1.
+  // Fills the component profile of "service-name"; 0, or -1 (message
+  // written) when the control component's ZPC is missing or not valid.
   virtual int prepare_profile();
   // Merges conf\vmrsmgr.conf; 0 when merged or absent, -1 on a bad file
-  // (a syntax error or a bad number, see bad_logging_number), with the cause
-  // on standard error.
+  // (a syntax error or a logging number log_settings refuses), with the
+  // cause on standard error.
   int read_config();
   // What read_config wrote on standard error after its prefix, for the
   // service's log; empty when the file was merged.
   const std::string& config_error() const { return config_error_; }
+  // What the file merged last holds that nobody reads, one line each.
+  const std::vector<std::string>& config_notices() const { return config_notices_; }
+  // The lines of a service's log after its start line: the program's
+  // version and path, then config_notices().
+  void log_start_notes(const std::string& program_path);
   // What the service process of "service-name" finds when it starts: the
   // configuration file merged quietly (its problem, if any, as read_config
-  // words it), its log folder and file ("general.logdir" relative to the
-  // program's folder unless absolute), and its component.
+  // words it), its log folder and file, and its component.
   ServiceFiles service_files();
 
   // Service operations; each returns its result code (the exit code).
@@ -53,23 +58,14 @@ class Config {
   bool fill(const std::string& key, const std::string& value);
 
  private:
-  // A logging default that only prepare_profile put there: the
-  // configuration file may still replace it, whichever ran first.
-  void fill_default(const std::string& key, const std::string& value);
   // read_config without the message: the cause of a bad file, or empty.
   std::string merge_config_file();
   std::string config_error_;
+  std::vector<std::string> config_notices_;
 
   boost::property_tree::ptree tree_;
   Logger logger_;
-  std::set<std::string> defaults_only_;
 };
-
-// The first of "general.rotation_size", "general.max_logs" and
-// "general.debug" that is neither empty nor a decimal number within its type
-// (unsigned 64-bit, unsigned 64-bit, non-negative int), as
-// "<key> = <value> is not ..."; empty when all are good.
-std::string bad_logging_number(const boost::property_tree::ptree& settings);
 
 // Set by main right after constructing its Config and never changed: the
 // service entry and the control handler get no context argument.

@@ -56,11 +56,6 @@ bool is_valid_zpc(const std::string& zpc) {
 }
 
 int Config::prepare_profile() {
-  fill_default(keys::kLogDir, "log");
-  fill_default(keys::kRotationSize, "104857600");
-  fill_default(keys::kMaxLogs, "9");
-  fill_default(keys::kDebug, "0");
-
   const std::string name = tree_.get<std::string>(keys::kServiceName, "");
   for (const Profile& p : kProfiles) {
     if (name != p.name) continue;
@@ -90,8 +85,6 @@ int Config::prepare_profile() {
     fill(keys::kExe, "reduze.exe");
     fill(keys::kArgs, " -D start -d " + tree_.get<std::string>(keys::kZpc, keys::kUndef));
   }
-
-  fill(keys::kMode, std::to_string(kModeNone));
   return 0;
 }
 

@@ -90,11 +90,9 @@ TEST(PrepareProfile, SelectsTheProfileOfTheServiceName) {
     EXPECT_EQ(get(config, keys::kWorkdir), c.expected.workdir);
     EXPECT_EQ(get(config, keys::kExe), c.expected.exe);
     EXPECT_EQ(get(config, keys::kArgs), c.expected.args);
-    // The logging defaults come first, whatever happens later.
-    EXPECT_EQ(get(config, keys::kLogDir), "log");
-    EXPECT_EQ(get(config, keys::kRotationSize), "104857600");
-    EXPECT_EQ(get(config, keys::kMaxLogs), "9");
-    EXPECT_EQ(get(config, keys::kDebug), "0");
+    // Defaults are taken where the settings are read, never stored here.
+    EXPECT_EQ(get(config, keys::kLogDir), "-");
+    EXPECT_EQ(get(config, keys::kMode), "-");
   }
 }
 
@@ -114,13 +112,6 @@ TEST(PrepareProfile, KeepsValuesGivenEarlierAndIsIdempotent) {
   EXPECT_EQ(get(config, keys::kDisplayName), " ");
   EXPECT_EQ(get(config, keys::kDescription), "Verimor Tavrin Viradozir Service for PROD");
   EXPECT_EQ(get(config, keys::kServiceName), "reduze-PROD");
-}
-
-TEST(PrepareProfile, StoresNoModeWhenNoOptionDid) {
-  Config config("conf/vmrsmgr.conf");
-  ASSERT_EQ(config.prepare_profile(), 0);
-  EXPECT_EQ(config.settings().get<int>(keys::kMode), -1);
-  EXPECT_EQ(get(config, keys::kMode), "-1");
 }
 
 TEST(IsValidZpc, AcceptsOnlyWhatCmdTakesLiterally) {

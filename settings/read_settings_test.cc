@@ -1,5 +1,6 @@
 #include "settings/read_settings.h"
 
+#include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <gtest/gtest.h>
 
@@ -37,6 +38,28 @@ TEST(ComponentCommand, QuotesTheProgramAndStartsInTheComponentsFolder) {
     EXPECT_EQ(command.command_line(), c.command);
     EXPECT_EQ(command.folder, c.folder);
     EXPECT_EQ(command.program, command.folder + (c.exe != nullptr ? c.exe : ""));
+  }
+}
+
+// What the command line, the service entry and the file leave unset.
+TEST(ReadSettings, DefaultsFillWhatIsMissingOrEmpty) {
+  for (const char* given : {static_cast<const char*>(nullptr), ""}) {
+    boost::property_tree::ptree settings;
+    if (given != nullptr) {
+      for (const char* key :
+           {keys::kLogDir, keys::kRotationSize, keys::kMaxLogs, keys::kDebug, keys::kMode}) {
+        settings.put(key, given);
+      }
+    }
+    const boost::filesystem::path bin = boost::filesystem::current_path() / "bin";
+    settings.put(keys::kCurrentPath, bin.string());
+    const LogSettings log = log_settings(settings);
+    EXPECT_EQ(log.folder, (bin / "log").string());
+    EXPECT_EQ(log.file_name, "undef.vmrsmgr.log");
+    EXPECT_EQ(log.rotation_size, 104857600u);
+    EXPECT_EQ(log.max_logs, 9u);
+    EXPECT_EQ(log.level, 0);
+    EXPECT_EQ(service_mode(settings), kModeNone);
   }
 }
 

@@ -18,6 +18,7 @@ struct ServiceDefinition {
   std::string display_name;
   std::string description;
   Credentials credentials;
+  std::string zpc;  // the control component's configuration; empty for the others
 };
 
 // What the service runs: the component's program in its own folder.

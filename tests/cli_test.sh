@@ -70,13 +70,21 @@ gui_not_installed='---GUI_TAG_START_JSON---
 
 expect "no arguments print the help"       1 "$help" "" --
 expect "a bare word is ignored"            1 "$help" "" -- dariri
-expect "version"                           1 "vmrsmgr version 1.0.0" "" -- --version
-expect "version wins over start"           1 "vmrsmgr version 1.0.0" "" -- -V --start dariri
+expect "version"                           1 "vmrsmgr version 1.1.0" "" -- --version
+expect "version wins over start"           1 "vmrsmgr version 1.1.0" "" -- -V --start dariri
 expect "install without account"           1 "" "$account_missing" -- --install dariri
 expect "install without password"          1 "" "$password_missing" -- --install dariri -u alice
 expect "install of an unknown component"   1 "" "" -- --install other -u a -p b
 expect "usercheck without account"         1 "" "$account_missing" -- --usercheck
 expect "usercheck as Local System"         0 "Used Local System username" "" -- --usercheck -u "" -p x
+expect "usercheck of a virtual account"    0 \
+  "NT SERVICE\\dariri is a virtual account: it needs no password and is known to Windows." "" -- \
+  --usercheck -u 'NT SERVICE\dariri' -p ""
+# Wine's policy knows no domain.
+expect "usercheck of an unknown managed account" 1 "1332
+No security ID mapped." "Error: Windows knows no account CORP\\svc\$
+Incorrect user or password supplied, or user does not have sufficient permissions." -- \
+  --usercheck -u 'CORP\svc$' -p ""
 expect "ambiguous abbreviation"            1 "" \
   "Error: option '--st' is ambiguous and matches '--start', '--status', and '--stop'" -- --st dariri
 expect "missing value"                     1 "" \
@@ -86,6 +94,12 @@ expect "option given twice"                1 "" \
 expect "unknown option"                    1 "" "Error: unrecognised option '--bogus'" -- --bogus
 expect "control component without ZPC"     1 "" "Error: ZPC is not set " -- --status reduze
 expect "ZPC that cmd would run"            1 "" "Error: ZPC is not valid " -- --status reduze -d "A&calc"
+# Refused before anything is registered.
+expect "ZPC that is an option"             1 "" \
+  'Error: the ZPC -x begins with "-", which the component would take as an option' -- \
+  --install reduze --zpc -x -u "" -p ""
+expect "ZPC that is no name"               1 "" "Error: the ZPC .. is not a name" -- \
+  --install reduze --zpc .. -u "" -p ""
 expect "status abbreviated"                1 "$not_installed" "" -- --stat vmrsmgr-cli-absent
 # The system's text carries its own line end, and the report adds one.
 expect "status for the front end"          1 "$not_installed

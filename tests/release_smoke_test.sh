@@ -5,8 +5,10 @@
 # component in place of the four components, and takes each component's
 # service from installation to uninstall with the release's vmrsmgr.exe.
 # Unpacks the zip again over the installation, as an upgrade, and checks that
-# the administrator's configuration file survives it. Reads the exe's version
-# resource and manifest back and checks that it imports system DLLs only.
+# the administrator's configuration file survives it. Checks that the zip's
+# name, --version, the version resource, the log and CHANGELOG.txt all carry
+# the project's version. Reads the exe's manifest back and checks that it
+# imports system DLLs only.
 # Prints a line per check; ends non-zero on any failure.
 #   release_smoke_test.sh ZIP TEST_COMPONENT_EXE WORK_FOLDER
 set -u
@@ -17,6 +19,9 @@ failures=0
 passed=0
 
 version=$(basename "$zip" | sed -n 's/^vmrsmgr-\(.*\)-win64\.zip$/\1/p')
+# The one place of the version.
+project_version=$(sed -n 's/^project(vmrsmgr VERSION \([0-9.]*\) .*/\1/p' \
+  "$(dirname "$0")/../CMakeLists.txt")
 
 export WINEPREFIX=$work/wineprefix
 export WINEDEBUG=-all
@@ -61,9 +66,20 @@ exe="$root\\bin\\vmrsmgr.exe"
 mkdir -p "$root_unix"
 (cd "$root_unix" && cmake -E tar xf "$zip")
 listing=$(cd "$root_unix" && find . -mindepth 1 | sort | tr '\n' ' ')
-want='./README.txt ./bin ./bin/conf ./bin/conf/vmrsmgr.conf.example ./bin/log ./bin/vmrsmgr.exe '
+want='./CHANGELOG.txt ./README.txt ./bin ./bin/conf ./bin/conf/vmrsmgr.conf.example ./bin/log '
+want+='./bin/vmrsmgr.exe '
 if [ "$listing" = "$want" ]; then ok "the zip holds the installation tree"; else
   fail "the zip holds the installation tree" "got:  $listing" "want: $want"
+fi
+if [ -n "$version" ] && [ "$version" = "$project_version" ]; then
+  ok "the zip's name carries the version $project_version"
+else
+  fail "the zip's name carries the version $project_version" "got: $(basename "$zip")"
+fi
+if grep -q "^\[$version\] - [0-9-]*"$'\r$' "$root_unix/CHANGELOG.txt"; then
+  ok "CHANGELOG.txt has an entry for $version"
+else
+  fail "CHANGELOG.txt has an entry for $version" "$(grep -n '^\[' "$root_unix/CHANGELOG.txt")"
 fi
 [ -f "$root_unix/bin/vmrsmgr.exe" ] || { echo "FAIL no bin/vmrsmgr.exe: nothing more to test"; exit 1; }
 # Unpacked over an installation, the zip must not replace its settings.
@@ -71,7 +87,7 @@ check "the zip holds no bin\\conf\\vmrsmgr.conf, which would replace an installa
   [ ! -e "$root_unix/bin/conf/vmrsmgr.conf" ]
 
 # Text files for Notepad: Windows line ends, and README.txt no wider than 100.
-for text in README.txt bin/conf/vmrsmgr.conf.example; do
+for text in README.txt CHANGELOG.txt bin/conf/vmrsmgr.conf.example; do
   if grep -qv $'\r$' "$root_unix/$text"; then
     fail "$text: every line ends with CR LF" "$(grep -nv $'\r$' "$root_unix/$text" | head -3)"
   else
@@ -170,6 +186,8 @@ tool "UTF-8 configuration: start" 0 "*" --start dariri
 tool "UTF-8 configuration: uninstall" 0 "*" --uninstall dariri
 check "UTF-8 configuration: the log in bin\\журнал" \
   wait_for "$root_unix/bin/журнал/dariri.vmrsmgr.log" "=== starting service vmrsmgr ==="
+check "the log names the version and the program" \
+  wait_for "$root_unix/bin/журнал/dariri.vmrsmgr.log" "vmrsmgr version $version, $exe"
 
 # The exe describes itself: read back by binutils from the file itself.
 resources=$(x86_64-w64-mingw32-windres -J coff -O rc -i "$root_unix/bin/vmrsmgr.exe" 2>&1)

@@ -34,6 +34,10 @@ class FakeSystemApi : public SystemApi {
   // Answers of QueryServiceStatus in turn; the last one repeats.
   std::deque<SERVICE_STATUS> states{{SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, 0, 0, 0, 0}};
   std::wstring module_path = L"C:\\Tools\\vmrsmgr.exe";
+  // What QueryServiceConfigW reads; rights that OpenServiceW refuses.
+  std::wstring registered_command = L"\"C:\\Tools\\vmrsmgr.exe\" -s devidori";
+  DWORD denied_access = 0;
+  BOOL is_service_answer = TRUE;  // of NetIsServiceAccount
 
   // Record.
   std::vector<std::string> calls;
@@ -47,7 +51,7 @@ class FakeSystemApi : public SystemApi {
     DWORD service_type, start_type, error_control;
     std::optional<std::wstring> start_name, password;
   } created{};
-  std::wstring description, sddl, looked_up, right;
+  std::wstring description, sddl, looked_up, right, service_account_asked;
   DWORD sddl_revision = 0;
   SECURITY_INFORMATION security_information = 0;
   ULONG lookup_flags = 0;
@@ -55,6 +59,12 @@ class FakeSystemApi : public SystemApi {
   bool right_for_looked_up_sid = false;
   std::vector<DWORD> sleeps;
   std::uint64_t now = 0;
+  // The registry below HKEY_LOCAL_MACHINE: each key's values by name.
+  struct RegistryValue {
+    DWORD type;
+    std::vector<BYTE> data;
+  };
+  std::map<std::wstring, std::map<std::wstring, RegistryValue>> registry;
 
   ~FakeSystemApi() override {
     for (const auto& held : held_) ADD_FAILURE() << held.second << " never released";
@@ -91,6 +101,11 @@ class FakeSystemApi : public SystemApi {
   SC_HANDLE open_service(SC_HANDLE manager, const wchar_t*, DWORD desired) override {
     access.push_back(desired);
     if (manager == nullptr) errors.emplace("OpenServiceW", ERROR_INVALID_HANDLE);
+    if ((desired & denied_access) != 0) {
+      calls.push_back("OpenServiceW");
+      ::SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
     return fails("OpenServiceW") ? nullptr : hand_out<SC_HANDLE>("service handle");
   }
   BOOL start_service(SC_HANDLE) override { return succeeds("StartServiceW"); }
@@ -111,6 +126,24 @@ class FakeSystemApi : public SystemApi {
     if (fails("QueryServiceStatus")) return FALSE;
     *status = states.front();
     if (states.size() > 1) states.pop_front();
+    return TRUE;
+  }
+  // The command line follows the record in the caller's buffer, as the
+  // system lays it out; a buffer too small gets the size needed.
+  BOOL query_service_config(SC_HANDLE, QUERY_SERVICE_CONFIGW* config, DWORD size,
+                            DWORD* needed) override {
+    if (fails("QueryServiceConfigW")) return FALSE;
+    const std::size_t length = registered_command.size();
+    *needed = static_cast<DWORD>(sizeof(QUERY_SERVICE_CONFIGW) + (length + 1) * sizeof(wchar_t));
+    if (config == nullptr || size < *needed) {
+      ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return FALSE;
+    }
+    *config = QUERY_SERVICE_CONFIGW{};
+    auto* text = reinterpret_cast<wchar_t*>(config + 1);
+    std::copy_n(registered_command.begin(), length, text);
+    text[length] = L'\0';
+    config->lpBinaryPathName = text;
     return TRUE;
   }
   BOOL delete_service(SC_HANDLE) override { return succeeds("DeleteService"); }
@@ -189,6 +222,36 @@ class FakeSystemApi : public SystemApi {
     return 0;
   }
 
+  NTSTATUS is_service_account(wchar_t* account, BOOL* is_service) override {
+    service_account_asked = account;
+    *is_service = is_service_answer;
+    return answer("NetIsServiceAccount");
+  }
+  LSTATUS reg_create_key(HKEY root, const wchar_t* path, REGSAM, HKEY* key) override {
+    EXPECT_EQ(root, HKEY_LOCAL_MACHINE);
+    if (const LSTATUS error = registry_answer("RegCreateKeyExW")) return error;
+    registry[path];
+    *key = hand_out<HKEY>("registry key");
+    key_paths_[*key] = path;
+    return ERROR_SUCCESS;
+  }
+  LSTATUS reg_set_value(HKEY key, const wchar_t* name, DWORD type, const BYTE* data,
+                        DWORD size) override {
+    if (const LSTATUS error = registry_answer("RegSetValueExW")) return error;
+    registry[key_paths_.at(key)][name] = {type, std::vector<BYTE>(data, data + size)};
+    return ERROR_SUCCESS;
+  }
+  LSTATUS reg_delete_key(HKEY root, const wchar_t* path) override {
+    EXPECT_EQ(root, HKEY_LOCAL_MACHINE);
+    if (const LSTATUS error = registry_answer("RegDeleteKeyW")) return error;
+    return registry.erase(path) == 1 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  }
+  LSTATUS reg_close_key(HKEY key) override {
+    release(key, "registry key");
+    key_paths_.erase(key);
+    return ERROR_SUCCESS;
+  }
+
   DWORD module_file_name(wchar_t* buffer, DWORD size) override {
     calls.push_back("GetModuleFileNameW");
     const std::size_t copied = std::min<std::size_t>(module_path.size(), size - 1);
@@ -213,6 +276,12 @@ class FakeSystemApi : public SystemApi {
     return true;
   }
   BOOL succeeds(const std::string& call) { return fails(call) ? FALSE : TRUE; }
+  // The registry answers with the error code and leaves the last error alone.
+  LSTATUS registry_answer(const std::string& call) {
+    calls.push_back(call);
+    const auto error = errors.find(call);
+    return error == errors.end() ? ERROR_SUCCESS : static_cast<LSTATUS>(error->second);
+  }
   NTSTATUS answer(const std::string& call) {
     calls.push_back(call);
     const auto status = statuses.find(call);
@@ -235,6 +304,7 @@ class FakeSystemApi : public SystemApi {
   }
 
   std::map<void*, std::string> held_;
+  std::map<HKEY, std::wstring> key_paths_;
   std::uintptr_t next_ = 0x1000;
   SID sid_{};
   LSA_TRANSLATED_SID2 sid_array_{};

@@ -1,5 +1,7 @@
 // A tiny Windows service for the tests of service control. Registered as
 //   "test_service.exe" <behaviour> <service name>
+// or, as a copy named vmrsmgr.exe that stop and uninstall take for theirs,
+//   "vmrsmgr.exe" -s <service name> <behaviour>
 // it reports its states with check points the way a real service does:
 //   normal        start pending, running; on stop, stop pending, stopped
 //   fail-start    start pending, then stopped with an error
@@ -84,8 +86,9 @@ void WINAPI service_main(DWORD, wchar_t**) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (argc < 3) return 2;
-  g_behaviour = argv[1];
+  const bool as_vmrsmgr = argc > 1 && std::string(argv[1]) == "-s";
+  if (argc < (as_vmrsmgr ? 4 : 3)) return 2;
+  g_behaviour = argv[as_vmrsmgr ? 3 : 1];
   g_name.assign(argv[2], argv[2] + std::char_traits<char>::length(argv[2]));
   g_stop_requested.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   SERVICE_TABLE_ENTRYW table[] = {{g_name.data(), service_main}, {nullptr, nullptr}};
