@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/last_error.h"
 #include "platform/text.h"
@@ -91,6 +92,15 @@ constexpr std::uint32_t kStopHintMs = 3000;
 // for hung, which Wine never does: the pace holds by construction.
 static_assert(kStopProgressMs < kStopHintMs, "a stop's report outlives the wait to the next");
 
+// The processes that outlived their interrupt and its grace, or that the job
+// still held after the walk, ended by force.
+void ended_by_force(Logger& log, const std::vector<std::uint32_t>& ids) {
+  if (ids.empty()) return;
+  std::string list;
+  for (const std::uint32_t id : ids) list += (list.empty() ? "" : ", ") + std::to_string(id);
+  log.debug("Ended by force after the interrupt: process " + list);
+}
+
 // Ends everything the component left, gently, with progress reports: the
 // tree below the service, the job's processes that the walk missed, and
 // last whatever the job still holds, started after the walk or not. Without
@@ -100,13 +110,21 @@ void end_component(Logger& log, ServiceStatus& status, const ComponentJob* job) 
     status.report(SERVICE_STOP_PENDING, hint);
   };
   const std::unique_ptr<ProcessSystem> processes = system_processes(job);
-  for (const std::uint32_t id : end_process_tree(::GetCurrentProcessId(), *processes, progress)) {
+  TreeEnd end = end_process_tree(::GetCurrentProcessId(), *processes, progress);
+  for (const std::uint32_t id : end.spared) {
     log.debug("Process " + std::to_string(id) + " left alone: it is not in the component's job");
   }
   if (job != nullptr && !job->empty()) {
     progress(kJobEndMs + kStopHintMs);
+    // Those the walk ended may still be on their way out.
+    for (const std::uint32_t id : job->members()) {
+      if (std::find(end.forced.begin(), end.forced.end(), id) == end.forced.end()) {
+        end.forced.push_back(id);
+      }
+    }
     job->terminate(kJobEndMs);
   }
+  ended_by_force(log, end.forced);
 }
 
 // The stop on request, or at the system's shutdown: the component is ended
