@@ -214,6 +214,7 @@ TEST(ServiceRun, AWorkerWhoseLauncherEndedIsEndedToo) {
   EXPECT_TRUE(processes_named("dariri.exe").empty());
   EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
 
+  installation.write_config("[general]\ndebug = 4\n");
   install_dariri(installation, "--worker --ignore-interrupt --tick 100");
   EXPECT_EQ(installation.tool("--start dariri").exit_code, 0);
   const fs::path worker_args = installation.root() / "dariri" / "args.worker";
@@ -221,6 +222,14 @@ TEST(ServiceRun, AWorkerWhoseLauncherEndedIsEndedToo) {
   const Outcome stopped = installation.tool("--stop dariri");
   EXPECT_TRUE(contains(stopped.output, "Stop Complete\n")) << stopped.output;
   EXPECT_TRUE(processes_named("dariri.exe").empty());
+  const std::string worker = Installation::read(installation.root() / "dariri" / "pid.worker");
+  const std::string log = Installation::read(installation.bin() / "log" / "dariri.vmrsmgr.log");
+  // The worker outlived its interrupt: named among those ended by force.
+  const std::string forced = "Ended by force after the interrupt: process ";
+  const std::string::size_type at = log.find(forced);
+  ASSERT_NE(at, std::string::npos) << log;
+  const std::string ids = log.substr(at + forced.size(), log.find('\r', at) - at - forced.size());
+  EXPECT_TRUE(contains(", " + ids + ",", ", " + worker + ",")) << worker << " not in " << ids;
   EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
 }
 
