@@ -3,10 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
-#include <functional>
 #include <iostream>
-#include <stdexcept>
 #include <system_error>
 #include <utility>
 #include <vector>
