@@ -11,6 +11,7 @@
 #include "platform/text.h"
 #include "service_control/event_source.h"
 #include "service_control/service_operations.h"
+#include "service_control/start_failure.h"
 
 // The graphical front end and administrators' scripts match these texts as
 // they are: every status names Dariri whatever the component, and "Stoped",
@@ -178,25 +179,27 @@ int stop_and_wait(SystemApi& api, SC_HANDLE service, const StopTexts& texts) {
 }
 
 // How long a service that did not start may take to reach the stopped
-// state, where its exit code can be read.
-constexpr int kExitPolls = 20;
+// state, where its exit code can be read: one that a stop reached first
+// ends its component before.
+constexpr int kExitPolls = 100;
 constexpr DWORD kExitPollInterval = 100;
 
 // Why a service that did not start ended: once it has stopped, its exit code
-// as the last-error report (with the service's own code for 1066), what it
-// found at fault, and the log file it may have written.
+// as the last-error report (with the service's own code for 1066), the cause
+// it names, and the log file it may have written.
 void report_exit(SystemApi& api, SC_HANDLE service, SERVICE_STATUS status,
                  const ServiceFiles& files) {
   for (int poll = 0; poll < kExitPolls && status.dwCurrentState != SERVICE_STOPPED; ++poll) {
     api.sleep(kExitPollInterval);
     if (!api.query_service_status(service, &status)) return;
   }
-  if (status.dwCurrentState != SERVICE_STOPPED || status.dwWin32ExitCode == NO_ERROR) return;
-  platform::print_error(status.dwWin32ExitCode);
+  if (status.dwCurrentState != SERVICE_STOPPED) return;
+  if (status.dwWin32ExitCode != NO_ERROR) platform::print_error(status.dwWin32ExitCode);
   if (status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR) {
     std::cout << "Service-specific exit code: " << status.dwServiceSpecificExitCode << std::endl;
   }
-  const std::string cause = cause_of_exit(status.dwWin32ExitCode, files);
+  const std::string cause =
+      explain_stop(status.dwWin32ExitCode, status.dwServiceSpecificExitCode, files);
   if (!cause.empty()) std::cout << cause << std::endl;
   boost::system::error_code unknown;
   if (!files.log_file.empty() && boost::filesystem::exists(files.log_file, unknown)) {
@@ -205,34 +208,6 @@ void report_exit(SystemApi& api, SC_HANDLE service, SERVICE_STATUS status,
 }
 
 }  // namespace
-
-std::string cause_of_exit(std::uint32_t exit_code, const ServiceFiles& files) {
-  namespace fs = boost::filesystem;
-  boost::system::error_code unknown;
-  const auto folder_missing = [&unknown](const std::string& path) {
-    return !path.empty() && !fs::is_directory(path, unknown);
-  };
-  switch (exit_code) {
-    case ERROR_BAD_CONFIGURATION:
-      if (files.config_problem.empty()) return {};
-      return "Error in Config::read_config: " + files.config_problem;
-    case ERROR_PATH_NOT_FOUND:
-      if (folder_missing(files.log_folder)) {
-        return "Log folder not found: " + platform::readable_path(files.log_folder);
-      }
-      if (folder_missing(files.command.folder)) {
-        return "Component folder not found: " + platform::readable_path(files.command.folder);
-      }
-      return {};
-    case ERROR_FILE_NOT_FOUND:
-      if (!files.command.program.empty() && !fs::is_regular_file(files.command.program, unknown)) {
-        return "Component program not found: " + platform::readable_path(files.command.program);
-      }
-      return {};
-    default:
-      return {};
-  }
-}
 
 std::string describe_unexpected_state(DWORD state) {
   switch (state) {

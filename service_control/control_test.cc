@@ -9,6 +9,7 @@
 #include "platform/text.h"
 #include "service_control/event_source.h"
 #include "service_control/service_operations.h"
+#include "service_control/start_failure.h"
 #include "service_control/testing/fake_system_api.h"
 #include "tests/capture.h"
 #include "tests/temp_folder.h"
@@ -126,7 +127,8 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
        "Service Starting error\n" + error_report(ERROR_SERVICE_ALREADY_RUNNING), 1, false},
       {"start ended during start", start_without_log, none, {},
        {state(SERVICE_START_PENDING, 1), stopped},
-       "Starting Dariri service.\nService Starting error\n", 1, false},
+       "Starting Dariri service.\nService Starting error\n"
+       "A stop was requested before the start completed\n", 1, false},
       // Stopped with a cause of its own: the report says which.
       {"start ended with a cause", start_without_log, none, {},
        {state(SERVICE_START_PENDING, 1), ended(ERROR_BAD_CONFIGURATION)},
@@ -136,8 +138,8 @@ TEST(ServiceControl, MessagesAndResultsOfEachPath) {
        {state(SERVICE_STOP_PENDING), state(SERVICE_STOP_PENDING),
         ended(ERROR_SERVICE_SPECIFIC_ERROR, 3)},
        "Starting Dariri service\nService Starting error\n" +
-           error_report(ERROR_SERVICE_SPECIFIC_ERROR) + "Service-specific exit code: 3\n", 1,
-       false},
+           error_report(ERROR_SERVICE_SPECIFIC_ERROR) + "Service-specific exit code: 3\n"
+           "Component ended by itself with exit code 3\n", 1, false},
       // Wine refuses the start itself when the service stops before it reports.
       {"start refused as it ended", start_without_log, {{"StartServiceW", ERROR_SERVICE_REQUEST_TIMEOUT}},
        {}, {ended(ERROR_PATH_NOT_FOUND)},
@@ -277,6 +279,7 @@ TEST(ServiceControl, FailedStartNamesWhatIsAtFault) {
     return files;
   };
   const std::string log = "Log file: " + found.log_file + "\n";
+  const std::string long_program = root + std::string(260 - root.size(), 'x');
   const struct {
     const char* name;
     SERVICE_STATUS ended;
@@ -284,7 +287,16 @@ TEST(ServiceControl, FailedStartNamesWhatIsAtFault) {
     std::string cause;
   } cases[] = {
       {"the component ended", ended(ERROR_SERVICE_SPECIFIC_ERROR, 3), found,
-       "Service-specific exit code: 3\n" + log},
+       "Service-specific exit code: 3\nComponent ended by itself with exit code 3\n" + log},
+      // Beside 0 the service-specific code alone tells the component's end from a stop.
+      {"the component ended with 0", ended(NO_ERROR, kEndedByItself), found,
+       "Component ended by itself with exit code 0\n" + log},
+      {"a stop came first", ended(NO_ERROR), found,
+       "A stop was requested before the start completed\n" + log},
+      {"a path too long", ended(exit_code_of(StartFailure::kComponentPathTooLong)),
+       with([&](ServiceFiles& f) { f.command.program = long_program; }),
+       "Component path too long: " + long_program + " (" + std::to_string(long_program.size()) +
+           " characters, at most 259)\n" + log},
       {"a bad configuration", ended(ERROR_BAD_CONFIGURATION),
        with([&](ServiceFiles& f) { f.config_problem = bad_file; }),
        "Error in Config::read_config: " + bad_file + "\n" + log},
@@ -306,8 +318,9 @@ TEST(ServiceControl, FailedStartNamesWhatIsAtFault) {
     api.states = {c.ended};
     const CapturedOutput captured;
     EXPECT_EQ(start_service("devidori", c.files, api), 1);
-    EXPECT_EQ(captured.out(), "Starting Dariri service\nService Starting error\n" +
-                                  error_report(c.ended.dwWin32ExitCode) + c.cause);
+    const std::string code =
+        c.ended.dwWin32ExitCode == NO_ERROR ? "" : error_report(c.ended.dwWin32ExitCode);
+    EXPECT_EQ(captured.out(), "Starting Dariri service\nService Starting error\n" + code + c.cause);
   }
 }
 

@@ -399,7 +399,8 @@ TEST(ServiceManager, ServiceThatStopsDuringItsStartGivesItsExitCode) {
     std::string exit_report;
   } cases[] = {
       {"fail-start",
-       error_report(ERROR_SERVICE_SPECIFIC_ERROR) + "Service-specific exit code: 1\n"},
+       error_report(ERROR_SERVICE_SPECIFIC_ERROR) +
+           "Service-specific exit code: 1\nComponent ended by itself with exit code 1\n"},
       {"stop-at-once", error_report(ERROR_BAD_CONFIGURATION)},
   };
   for (const auto& c : cases) {

@@ -57,11 +57,6 @@ struct StateReport {
 };
 StateReport describe_state(DWORD state);
 
-// What a service that stopped with this exit code as it started found at
-// fault, as one line naming the setting, folder or file; empty when the
-// files do not tell.
-std::string cause_of_exit(std::uint32_t exit_code, const ServiceFiles& files);
-
 // What a stop that ended in another state than stopped found instead, such
 // as "the service is running again".
 std::string describe_unexpected_state(DWORD state);

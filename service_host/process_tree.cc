@@ -194,30 +194,34 @@ std::unique_ptr<ProcessSystem> system_processes(const ComponentJob* job) {
   return std::make_unique<WindowsProcesses>(job);
 }
 
-std::vector<std::uint32_t> end_process_tree(std::uint32_t parent_id, ProcessSystem& processes,
-                                            const StopProgress& progress) {
+TreeEnd end_process_tree(std::uint32_t parent_id, ProcessSystem& processes,
+                         const StopProgress& progress) {
   const Walk walk = collect(processes, parent_id);
-  const std::vector<Doomed>& doomed = walk.doomed;
-  std::vector<ProcessSystem::Process*> to_end;
-  for (const Doomed& d : doomed) {
-    if (d.process->may_end()) to_end.push_back(d.process.get());
+  TreeEnd end{walk.spared, {}};
+  std::vector<const Doomed*> to_end;
+  std::vector<ProcessSystem::Process*> waited;
+  for (const Doomed& d : walk.doomed) {
+    if (!d.process->may_end()) continue;
+    to_end.push_back(&d);
+    waited.push_back(d.process.get());
   }
-  if (to_end.empty()) return walk.spared;
+  if (to_end.empty()) return end;
   if (progress) progress(kGraceMs + kStepHintMs);
 
   std::set<std::uint32_t> interrupted;
-  for (const Doomed& d : doomed) {
-    if (!d.process->may_end() || interrupted.count(d.id) != 0) continue;
-    for (const std::uint32_t reached : d.process->interrupt()) interrupted.insert(reached);
+  for (const Doomed* d : to_end) {
+    if (interrupted.count(d->id) != 0) continue;
+    for (const std::uint32_t reached : d->process->interrupt()) interrupted.insert(reached);
   }
-  processes.wait_all(to_end, kGraceMs);
+  processes.wait_all(waited, kGraceMs);
 
-  for (ProcessSystem::Process* p : to_end) {
-    if (p->ended()) continue;
-    p->terminate();
+  for (const Doomed* d : to_end) {
+    if (d->process->ended()) continue;
+    d->process->terminate();
+    end.forced.push_back(d->id);
     if (progress) progress(kStepHintMs);
   }
-  return walk.spared;
+  return end;
 }
 
 }  // namespace vmrsmgr

@@ -75,8 +75,12 @@ using StopProgress = std::function<void(std::uint32_t wait_hint_ms)>;
 // long-dead parent's id may have been given to the process we start from, and
 // a process of the job only while the job still holds it. With a job, a
 // child that the job does not hold is someone else's under a reused id: it
-// and what lies below it are left alone. Returns the ids of those.
-std::vector<std::uint32_t> end_process_tree(std::uint32_t parent_id, ProcessSystem& processes,
-                                            const StopProgress& progress = {});
+// and what lies below it are left alone.
+struct TreeEnd {
+  std::vector<std::uint32_t> spared;  // left alone, someone else's
+  std::vector<std::uint32_t> forced;  // still running after the grace, ended by force
+};
+TreeEnd end_process_tree(std::uint32_t parent_id, ProcessSystem& processes,
+                         const StopProgress& progress = {});
 
 }  // namespace vmrsmgr

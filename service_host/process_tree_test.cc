@@ -161,12 +161,13 @@ TEST(EndProcessTree, OneInterruptPerConsoleAndOneGraceForTheWholeTree) {
   processes.add(400, {300, 40, FakeProcesses::kFull, false, 7});
   processes.add(410,
                 {300, 41, FakeProcesses::kFull, false, 8, false, true});  // a console of its own
-  end_process_tree(100, processes);
+  const TreeEnd end = end_process_tree(100, processes);
   // Deepest first: 400 for console 7, then 410 for console 8.
   EXPECT_EQ(processes.interrupted(), (std::vector<std::uint32_t>{400, 410}));
   EXPECT_EQ(processes.waits(), 1);
-  // Those that ended on the interrupt are not ended by force.
+  // Those that ended on the interrupt are not ended by force, nor said to be.
   EXPECT_EQ(processes.ended(), (std::vector<std::uint32_t>{400, 200}));
+  EXPECT_EQ(end.forced, processes.ended());
 }
 
 TEST(EndProcessTree, WithAJobEndsWhatItHoldsAndNothingElse) {
@@ -183,7 +184,7 @@ TEST(EndProcessTree, WithAJobEndsWhatItHoldsAndNothingElse) {
   processes.add(800, {700, 40, FakeProcesses::kFull, false, 0, true});
   // Not in the job: someone else's, whatever its parent id says.
   processes.add(900, {666, 31, FakeProcesses::kFull});
-  EXPECT_EQ(end_process_tree(100, processes), (std::vector<std::uint32_t>{300}));
+  EXPECT_EQ(end_process_tree(100, processes).spared, (std::vector<std::uint32_t>{300}));
   EXPECT_EQ(processes.ended(), (std::vector<std::uint32_t>{200, 800, 700}));
   EXPECT_EQ(processes.interrupted(), processes.ended());
 }

@@ -1,14 +1,11 @@
 #include "service_host/runner.h"
 
 #include <windows.h>
-#include <ntsecapi.h>
-#include <sddl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
-#include <functional>
 #include <iostream>
-#include <stdexcept>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -17,111 +14,28 @@
 #include "platform/last_error.h"
 #include "platform/text.h"
 #include "service_host/component_job.h"
+#include "service_host/output_pipe.h"
 
 namespace vmrsmgr {
 namespace {
 
 using platform::unique_handle;
-using platform::unique_hlocal;
 
 // A failure of the calling thread's last Windows call, as one line.
 std::system_error failed_call(const std::string& what) {
   return platform::windows_error(::GetLastError(), what);
 }
 
+std::int64_t steady_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 std::string empty_chunk() {
   std::string chunk;
   chunk.reserve(Runner::kChunkSize);
   return chunk;
-}
-
-// Tries with a new name when the one drawn is taken: 128 random bits make
-// that a rare accident, never a siege that stops every launch.
-constexpr int kPipeNameAttempts = 8;
-
-std::wstring random_pipe_name() {
-  unsigned char bits[16];
-  if (!::RtlGenRandom(bits, sizeof(bits))) {
-    throw std::runtime_error("cannot draw a name for the output pipe");
-  }
-  static const wchar_t kDigits[] = L"0123456789abcdef";
-  std::wstring name = L"\\\\.\\pipe\\vmrsmgr-" + std::to_wstring(::GetCurrentProcessId()) + L"-";
-  for (const unsigned char b : bits) {
-    name += kDigits[b >> 4];
-    name += kDigits[b & 15];
-  }
-  return name;
-}
-
-// An access list that admits the service's own account and nobody else, so
-// that no other user can open the pipe before the command gets its end.
-unique_hlocal<PSECURITY_DESCRIPTOR> own_account_only() {
-  unique_handle token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-    throw failed_call("cannot read the service's account");
-  }
-  DWORD size = 0;
-  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  std::vector<unsigned char> user(size);
-  if (size == 0 || !::GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) {
-    throw failed_call("cannot read the service's account");
-  }
-  wchar_t* sid = nullptr;
-  if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
-    throw failed_call("cannot read the service's account");
-  }
-  const unique_hlocal<wchar_t*> sid_owner(sid);
-  const std::wstring text = std::wstring(L"D:P(A;;GA;;;") + sid + L")";
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
-                                                              &descriptor, nullptr)) {
-    throw failed_call("cannot make the output pipe's access list");
-  }
-  return unique_hlocal<PSECURITY_DESCRIPTOR>(descriptor);
-}
-
-struct Pipe {
-  unique_handle read;
-  unique_handle write;
-};
-
-// A named pipe, for its read end is read with overlapped calls: the thread
-// sleeps in a read that its owner can interrupt. Only the write end is
-// inherited: a descendant that outlives the command must not hold the read end.
-Pipe make_pipe(const std::function<std::wstring()>& new_name) {
-  const unique_hlocal<PSECURITY_DESCRIPTOR> descriptor = own_account_only();
-  SECURITY_ATTRIBUTES security{};
-  security.nLength = sizeof(security);
-  security.lpSecurityDescriptor = descriptor.get();
-  std::wstring name;
-  Pipe pipe;
-  for (int attempt = 1;; ++attempt) {
-    name = new_name();
-    const HANDLE read = ::CreateNamedPipeW(
-        name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
-        Runner::kPipeBuffer, 0, &security);
-    if (read != INVALID_HANDLE_VALUE) {
-      pipe.read.reset(read);
-      break;
-    }
-    // Somebody holds the name already.
-    const DWORD error = ::GetLastError();
-    if ((error != ERROR_ACCESS_DENIED && error != ERROR_PIPE_BUSY) ||
-        attempt == kPipeNameAttempts) {
-      throw platform::windows_error(error, "cannot create the output pipe");
-    }
-  }
-  SECURITY_ATTRIBUTES inherited{};
-  inherited.nLength = sizeof(inherited);
-  inherited.bInheritHandle = TRUE;
-  pipe.write.reset(::CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherited, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (pipe.write.get() == INVALID_HANDLE_VALUE) {
-    pipe.write.release();
-    throw failed_call("cannot hand the output pipe to the command");
-  }
-  return pipe;
 }
 
 // The pipe's read under way, with the buffer and the record the system
@@ -166,8 +80,8 @@ std::wstring command_interpreter() {
 }
 
 RunnerCalls system_calls() {
-  return {[](DWORD count, const HANDLE* handles) {
-            return ::WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+  return {[](DWORD count, const HANDLE* handles, DWORD timeout_ms) {
+            return ::WaitForMultipleObjects(count, handles, FALSE, timeout_ms);
           },
           random_pipe_name};
 }
@@ -181,21 +95,16 @@ Runner::Runner(std::string command, std::string folder, const ComponentJob* job,
       wake_(platform::new_event(false)),
       current_(empty_chunk()) {}
 
-void Runner::finish() {
-  finished_.store(1);
-  ::SetEvent(wake_.get());
-}
-
-void Runner::hold() { set_end(kHeld); }
-void Runner::end_when_empty() { set_end(kWhenEmpty); }
-
-void Runner::set_end(int end) {
-  end_.store(end);
+void Runner::stop_reading(std::chrono::milliseconds after) {
+  const std::int64_t at = steady_ms() + static_cast<std::int64_t>(after.count());
+  std::int64_t asked = stop_at_.load();
+  while (at < asked && !stop_at_.compare_exchange_weak(asked, at)) {
+  }
   ::SetEvent(wake_.get());
 }
 
 Runner::~Runner() {
-  finish();
+  stop_reading(std::chrono::milliseconds(0));
   if (thread_.joinable()) thread_.join();
 }
 
@@ -249,7 +158,9 @@ void Runner::operator()() {
     const std::lock_guard<std::mutex> lock(mutex_);
     failure_ = std::move(failure);
   }
-  finish();
+  // Only now: whatever the last read brought is queued before the owner can
+  // see the end.
+  finished_.store(true);
   ::SetEvent(output_ready_.get());
   mark_launched();  // also when the launch itself failed
 }
@@ -289,7 +200,7 @@ void Runner::append(const char* bytes, std::size_t size) {
 }
 
 void Runner::launch_and_read() {
-  Pipe pipe = make_pipe(calls_.pipe_name);
+  OutputPipe pipe = make_output_pipe(calls_.pipe_name, kPipeBuffer);
 
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
@@ -339,7 +250,7 @@ void Runner::read_until_done(HANDLE pipe, HANDLE process) {
   PipeRead reading(pipe, read_done.get());
   OVERLAPPED& overlapped = reading.overlapped;
   std::vector<char>& buffer = reading.buffer;
-  bool ended = false;  // the command has ended
+  bool command_ended = false;
   // Takes the result of the read under way; false when the pipe broke.
   const auto collect = [&](bool wait) {
     reading.active = false;
@@ -354,36 +265,40 @@ void Runner::read_until_done(HANDLE pipe, HANDLE process) {
     throw platform::windows_error(error, "cannot read the command's output");
   };
 
-  while (!finished()) {
-    const int end = end_.load();
-    if (!reading.active) {
-      if (has_room()) {
-        if (!::ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr,
-                        &overlapped)) {
-          const DWORD error = ::GetLastError();
-          if (error == ERROR_BROKEN_PIPE) break;
-          if (error != ERROR_IO_PENDING) {
-            throw platform::windows_error(error, "cannot read the command's output");
-          }
+  for (;;) {
+    const std::int64_t stop_at = stop_at_.load();
+    const bool stopping = stop_at != kNoStop;
+    const std::int64_t now = steady_ms();
+    if (stopping && now >= stop_at) break;
+    if (!reading.active && has_room()) {
+      if (!::ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr,
+                      &overlapped)) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_BROKEN_PIPE) break;
+        if (error != ERROR_IO_PENDING) {
+          throw platform::windows_error(error, "cannot read the command's output");
         }
-        reading.active = true;
       }
+      reading.active = true;
     }
     // A read that completed, also at once, is taken first.
     if (reading.active && HasOverlappedIoCompleted(&overlapped)) {
       if (!collect(false)) break;
       continue;
     }
-    // A read still waiting means the pipe is empty now.
-    if (reading.active && (end == kWhenEmpty || (end == kWithCommand && ended))) break;
+    // A read still waiting means the pipe is empty now: without a stop, the
+    // command's end is the end of the reading.
+    if (reading.active && command_ended && !stopping) break;
 
     HANDLE handles[3] = {wake_.get(), read_done.get(), process};
     DWORD count = reading.active ? 2 : 1;
-    if (end == kWithCommand && !ended) handles[count++] = process;
+    const bool watch_command = !command_ended && !stopping;
+    if (watch_command) handles[count++] = process;
+    const DWORD timeout = stopping ? static_cast<DWORD>(stop_at - now) : INFINITE;
     // A finished read is taken at the top of the loop.
-    const DWORD woke = calls_.wait_any(count, handles);
+    const DWORD woke = calls_.wait_any(count, handles, timeout);
     if (woke == WAIT_FAILED) throw failed_call("cannot wait for the command's output");
-    if (woke == WAIT_OBJECT_0 + count - 1 && handles[count - 1] == process) ended = true;
+    if (watch_command && woke == WAIT_OBJECT_0 + count - 1) command_ended = true;
   }
   if (reading.active) {
     ::CancelIoEx(pipe, &overlapped);

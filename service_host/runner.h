@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -31,9 +32,9 @@ std::string interpreter_command_line(const std::string& interpreter, const std::
 // The calls of the reading thread that tests replace, to bring about what
 // cannot be arranged for real.
 struct RunnerCalls {
-  // Waits without a timeout for any of the handles; answers as
-  // WaitForMultipleObjects does, with the last error set on failure.
-  std::function<DWORD(DWORD count, const HANDLE* handles)> wait_any;
+  // Waits for any of the handles; answers as WaitForMultipleObjects does,
+  // with the last error set on failure.
+  std::function<DWORD(DWORD count, const HANDLE* handles, DWORD timeout_ms)> wait_any;
   // A name for the output pipe that nobody else can foresee.
   std::function<std::wstring()> pipe_name;
 };
@@ -60,7 +61,7 @@ class Runner {
   // job: where the command is placed before it runs, when there is one.
   explicit Runner(std::string command, std::string folder = {}, const ComponentJob* job = nullptr,
                   RunnerCalls calls = system_calls());
-  // Stops reading and waits for the thread. Does not end the command.
+  // Stops reading at once and waits for the thread. Does not end the command.
   ~Runner();
   Runner(const Runner&) = delete;
   Runner& operator=(const Runner&) = delete;
@@ -86,16 +87,15 @@ class Runner {
   // it instead of polling.
   HANDLE output_ready() const { return output_ready_.get(); }
 
-  // Set once the command has ended and its output was read, or by the owner
-  // to make the thread stop reading at once.
-  bool finished() const { return finished_.load() != 0; }
-  void finish();
-  // While the component is being ended: its end no longer ends the reading,
-  // so that what its processes print meanwhile is read too; the reading ends
-  // when the pipe's last writer has gone.
-  void hold();
-  // Then: the reading ends once the pipe is found empty.
-  void end_when_empty();
+  // Set by the thread once it has read its last: the command has ended and
+  // its output was read, or the reading was stopped. Nothing is added after.
+  bool finished() const { return finished_.load(); }
+  // The one stop: from now on the command's end no longer ends the reading,
+  // so that what its processes print while they are being ended is read too.
+  // The reading ends once the pipe breaks, its last writer gone, and at the
+  // latest after the given time, with whatever its last read brought. An
+  // earlier end than one asked before wins.
+  void stop_reading(std::chrono::milliseconds after);
   // Waits for the thread; then the command's exit code: 1 when it could not
   // be launched, 259 (still active) when reading stopped before it ended.
   std::uint32_t wait();
@@ -103,8 +103,6 @@ class Runner {
   void operator()();  // the thread body
 
  private:
-  enum : int { kWithCommand, kHeld, kWhenEmpty };
-  void set_end(int end);
   void launch_and_read();
   void read_until_done(HANDLE pipe, HANDLE process);
   void mark_launched();
@@ -123,7 +121,7 @@ class Runner {
   std::uint32_t launch_error_ = 0;
   std::thread thread_;
   platform::unique_handle output_ready_;
-  platform::unique_handle wake_;  // the thread's: finish, a new end, room again
+  platform::unique_handle wake_;  // the thread's: a stop, room again
 
   std::mutex mutex_;  // guards everything up to the exit code
   std::deque<std::string> queue_;
@@ -132,8 +130,10 @@ class Runner {
   bool launched_ = false;
   std::condition_variable launched_changed_;
 
-  std::atomic<int> finished_{0};
-  std::atomic<int> end_{kWithCommand};
+  std::atomic<bool> finished_{false};
+  // When the reading ends at the latest, in steady clock milliseconds.
+  std::atomic<std::int64_t> stop_at_{kNoStop};
+  static constexpr std::int64_t kNoStop = INT64_MAX;
   std::uint32_t exit_code_ = 0;  // the thread's, until it ends
 };
 

@@ -1,14 +1,18 @@
 #include "service_host/runner.h"
 
 #include <windows.h>
+#include <aclapi.h>
 
+#include <chrono>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/handles.h"
 #include "tests/windows_support.h"
 #include "service_host/component_job.h"
+#include "service_host/output_pipe.h"
 #include "service_host/process_tree.h"
 #include "tests/capture.h"
 
@@ -97,11 +101,11 @@ TEST(Runner, TheInterpreterSkipsAutoRunAndKeepsTheCommandsQuoting) {
       "\"C:\\Program Files\\x\\..\\dariri\\dariri.exe\" -i -d start \"");
 }
 
-TEST(Runner, FinishingStopsTheReadingWhileTheCommandRuns) {
+TEST(Runner, AnImmediateStopEndsTheReadingWhileTheCommandRuns) {
   Runner runner(component_command("--tick 50"));
   runner.start();
   for (int i = 0; i < 1000 && runner.pending() == 0; ++i) ::Sleep(10);
-  runner.finish();
+  runner.stop_reading(std::chrono::milliseconds(0));
   EXPECT_EQ(runner.wait(), static_cast<std::uint32_t>(STILL_ACTIVE));
   end_process_tree(::GetCurrentProcessId(), *system_processes());
 }
@@ -119,12 +123,12 @@ TEST(Runner, StopsReadingWhileTheQueueIsFullAndLosesNothing) {
   EXPECT_EQ(runner.wait(), 0u);
 }
 
-TEST(Runner, FinishingReleasesAReadThatWaitsOnASilentCommand) {
+TEST(Runner, AnImmediateStopReleasesAReadThatWaitsOnASilentCommand) {
   Runner runner(component_command("--quiet --lines 0 --tick 0"));
   runner.start();
   ::Sleep(300);
   EXPECT_EQ(::WaitForSingleObject(runner.output_ready(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  runner.finish();
+  runner.stop_reading(std::chrono::milliseconds(0));
   EXPECT_EQ(runner.wait(), static_cast<std::uint32_t>(STILL_ACTIVE));
   EXPECT_EQ(::WaitForSingleObject(runner.output_ready(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
   end_process_tree(::GetCurrentProcessId(), *system_processes());
@@ -135,7 +139,7 @@ TEST(Runner, FinishingReleasesAReadThatWaitsOnASilentCommand) {
 TEST(Runner, AFailedWaitCollectsTheReadUnderWay) {
   RunnerCalls calls = system_calls();
   platform::unique_handle read_done;
-  calls.wait_any = [&read_done](DWORD count, const HANDLE* handles) -> DWORD {
+  calls.wait_any = [&read_done](DWORD count, const HANDLE* handles, DWORD timeout) -> DWORD {
     // The command is silent: its first wait has a read under way, whose
     // event comes second.
     if (count >= 2 && !read_done) {
@@ -144,7 +148,7 @@ TEST(Runner, AFailedWaitCollectsTheReadUnderWay) {
       ::SetLastError(ERROR_INVALID_HANDLE);
       return WAIT_FAILED;
     }
-    return ::WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+    return ::WaitForMultipleObjects(count, handles, FALSE, timeout);
   };
   const CapturedOutput captured;
   // The job ends the command, also when it starts the component after the
@@ -158,6 +162,52 @@ TEST(Runner, AFailedWaitCollectsTheReadUnderWay) {
   EXPECT_EQ(::WaitForSingleObject(read_done.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_EQ(runner.failure().rfind("Bad exec: cannot wait for the command's output", 0), 0u)
       << runner.failure();
+}
+
+// During a stop the command's end no longer ends the reading: what the
+// processes still being ended print is read until the stop's limit.
+TEST(Runner, AStopReadsWhatTheProcessesPrintAfterTheCommandEnded) {
+  const ComponentJob job;
+  Runner runner(component_command("--child --tick 50 --exit 0 --after 300"), {}, &job);
+  runner.start();
+  runner.stop_reading(std::chrono::milliseconds(1500));
+  const std::string output = drain(runner);
+  const std::string::size_type ended = output.find("component exiting with 0");
+  ASSERT_NE(ended, std::string::npos) << output;
+  // Ticks of the second after it, not only what the pipe held at its end.
+  int ticks = 0;
+  for (auto at = output.find("grandchild tick", ended); at != std::string::npos;
+       at = output.find("grandchild tick", at + 1)) {
+    ++ticks;
+  }
+  EXPECT_GE(ticks, 10) << output;
+  EXPECT_EQ(runner.wait(), 0u);
+  job.terminate(5000);
+}
+
+// A stop's time limit that runs out while a read completes: that read's
+// bytes are queued before the runner says it has finished, so an owner that
+// takes until then loses none.
+TEST(Runner, TheLastReadOfAStopIsQueuedBeforeTheEnd) {
+  RunnerCalls calls = system_calls();
+  calls.wait_any = [](DWORD count, const HANDLE* handles, DWORD timeout) -> DWORD {
+    if (timeout == INFINITE) return ::WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+    // Sleeps past the limit while the command's next tick arrives.
+    ::Sleep(timeout + 400);
+    return WAIT_TIMEOUT;
+  };
+  const ComponentJob job;
+  Runner runner(component_command("--quiet --lines 0 --tick 100"), {}, &job, calls);
+  runner.start();
+  for (int i = 0; i < 1000 && runner.pending() == 0; ++i) ::Sleep(10);
+  while (!runner.take_output().empty()) {
+  }
+  runner.stop_reading(std::chrono::milliseconds(50));
+  for (int i = 0; i < 1000 && !runner.finished(); ++i) ::Sleep(1);
+  ASSERT_TRUE(runner.finished());
+  EXPECT_NE(runner.take_output().find("tick"), std::string::npos);
+  EXPECT_EQ(runner.wait(), static_cast<std::uint32_t>(STILL_ACTIVE));
+  job.terminate(5000);
 }
 
 TEST(Runner, APipeNameSomebodyHoldsIsReplacedByAnother) {
@@ -176,6 +226,47 @@ TEST(Runner, APipeNameSomebodyHoldsIsReplacedByAnother) {
   EXPECT_NE(drain(runner).find("component stdout line 1"), std::string::npos);
   EXPECT_EQ(runner.wait(), 0u);
   EXPECT_EQ(names, 2);
+}
+
+// Owned by the service's account, which alone may use it; the owner keeps
+// no implicit right to read or change the list.
+TEST(Runner, TheOutputPipeBelongsToTheServicesAccountAlone) {
+  const OutputPipe pipe = make_output_pipe(random_pipe_name, 4096);
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(::GetSecurityInfo(pipe.read.get(), SE_KERNEL_OBJECT,
+                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                              nullptr, &dacl, nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  const platform::unique_hlocal<PSECURITY_DESCRIPTOR> held(descriptor);
+  platform::unique_handle token;
+  ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()));
+  std::vector<unsigned char> user(256);
+  DWORD size = 0;
+  ASSERT_TRUE(::GetTokenInformation(token.get(), TokenUser, user.data(),
+                                    static_cast<DWORD>(user.size()), &size));
+  const PSID account = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  EXPECT_TRUE(::EqualSid(owner, account));
+  SID_IDENTIFIER_AUTHORITY creator = SECURITY_CREATOR_SID_AUTHORITY;
+  PSID owner_rights = nullptr;
+  ASSERT_TRUE(::AllocateAndInitializeSid(&creator, 1, SECURITY_CREATOR_OWNER_RIGHTS_RID, 0, 0, 0, 0,
+                                         0, 0, 0, &owner_rights));
+  const struct {
+    PSID trustee;
+    ACCESS_MASK mask;
+  } entries[] = {{account, FILE_ALL_ACCESS}, {owner_rights, 0}};
+  ASSERT_NE(dacl, nullptr);
+  ASSERT_EQ(dacl->AceCount, 2u);
+  for (DWORD i = 0; i < 2; ++i) {
+    void* entry = nullptr;
+    ASSERT_TRUE(::GetAce(dacl, i, &entry));
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+    EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << i;
+    EXPECT_EQ(allowed->Mask, entries[i].mask) << i;
+    EXPECT_TRUE(::EqualSid(const_cast<DWORD*>(&allowed->SidStart), entries[i].trustee)) << i;
+  }
+  ::FreeSid(owner_rights);
 }
 
 // The command's descendants get only the write end of the pipe: one that

@@ -141,7 +141,7 @@ TEST(ServiceRun, AComponentThatEndsStopsTheServiceWithItsExitCode) {
     DWORD win32_exit;
     DWORD specific_exit;
   };
-  for (const Case c : {Case{3, 1066, 3}, Case{0, 0, 0}}) {
+  for (const Case c : {Case{3, 1066, 3}, Case{0, 0, ERROR_PROCESS_ABORTED}}) {
     const std::string code = std::to_string(c.component_exit);
     Installation installation("ends-with-" + code);
     installation.owns_service("dariri");
@@ -214,6 +214,7 @@ TEST(ServiceRun, AWorkerWhoseLauncherEndedIsEndedToo) {
   EXPECT_TRUE(processes_named("dariri.exe").empty());
   EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
 
+  installation.write_config("[general]\ndebug = 4\n");
   install_dariri(installation, "--worker --ignore-interrupt --tick 100");
   EXPECT_EQ(installation.tool("--start dariri").exit_code, 0);
   const fs::path worker_args = installation.root() / "dariri" / "args.worker";
@@ -221,6 +222,14 @@ TEST(ServiceRun, AWorkerWhoseLauncherEndedIsEndedToo) {
   const Outcome stopped = installation.tool("--stop dariri");
   EXPECT_TRUE(contains(stopped.output, "Stop Complete\n")) << stopped.output;
   EXPECT_TRUE(processes_named("dariri.exe").empty());
+  const std::string worker = Installation::read(installation.root() / "dariri" / "pid.worker");
+  const std::string log = Installation::read(installation.bin() / "log" / "dariri.vmrsmgr.log");
+  // The worker outlived its interrupt: named among those ended by force.
+  const std::string forced = "Ended by force after the interrupt: process ";
+  const std::string::size_type at = log.find(forced);
+  ASSERT_NE(at, std::string::npos) << log;
+  const std::string ids = log.substr(at + forced.size(), log.find('\r', at) - at - forced.size());
+  EXPECT_TRUE(contains(", " + ids + ",", ", " + worker + ",")) << worker << " not in " << ids;
   EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
 }
 
@@ -371,6 +380,15 @@ TEST(ServiceRun, AStartThatCannotGoOnStopsWithItsCause) {
   const std::string syntax_error = bad_file + "(2): '=' character not found in line";
   const std::string negative_level =
       bad_file + ": general.debug = -1 is not a whole number from 0 to 2147483647";
+  // A folder of 242 characters: the component's path, 267, is more than
+  // the command interpreter takes, while the program's own is not.
+  const std::string long_name(242 - std::string("C:\\vmrsmgr-e2e\\").size(), 'n');
+  const std::string long_program =
+      "C:\\vmrsmgr-e2e\\" + long_name + "\\bin\\..\\dariri\\dariri.exe";
+  const std::string length = std::to_string(long_program.size());
+  const std::string long_log = "Component could not be started: " + long_program +
+                               " is too long for the command interpreter (" + length +
+                               " characters)";
   const struct {
     const char* name;
     const char* config;     // of bin\\conf\\vmrsmgr.conf; none when null
@@ -397,6 +415,9 @@ TEST(ServiceRun, AStartThatCannotGoOnStopsWithItsCause) {
        ERROR_PATH_NOT_FOUND,
        "Log folder not found: C:\\vmrsmgr-e2e\\log folder is a file\\bin\\conf\\vmrsmgr.conf",
        nullptr},
+      {long_name.c_str(), nullptr, "program", ERROR_FILENAME_EXCED_RANGE,
+       "Component path too long: " + long_program + " (" + length + " characters, at most 259)",
+       long_log.c_str()},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,5 +1,6 @@
 #include "service_host/service_main.h"
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <iostream>
@@ -10,6 +11,7 @@
 
 #include "platform/executable_path.h"
 #include "platform/text.h"
+#include "service_control/start_failure.h"
 #include "service_host/service_status.h"
 #include "service_host/supervision.h"
 #include "settings/config.h"
@@ -44,6 +46,11 @@ void report_stopped(ServiceStatus& status, const std::string& service_name, Serv
   status.report_stopped(exit);
 }
 
+// The final drain of the log takes at most its limit: the stop pending report
+// before it says so, with room to spare.
+constexpr DWORD kLastWordsHintMs =
+    static_cast<DWORD>(std::chrono::milliseconds(Logger::kDrainLimit).count()) + 2000;
+
 // The run of one service: the settings of the service named by the manager,
 // its log, its registration, then its component. The exit codes its stop
 // reports.
@@ -57,7 +64,8 @@ ServiceExit serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* arg
   } catch (const std::system_error& e) {
     std::cerr << "Error: " << e.what() << std::endl;
     const int code = e.code().value();
-    return stopped_by(code > 0 ? static_cast<std::uint32_t>(code) : ERROR_PATH_NOT_FOUND);
+    return stopped_by(code > 0 ? static_cast<std::uint32_t>(code)
+                               : exit_code_of(StartFailure::kProgramFolder));
   }
   if (argc == 0) return kStoppedOnError;
   settings.put(keys::kServiceName, platform::to_narrow(argv[0]));
@@ -73,14 +81,14 @@ ServiceExit serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* arg
   // still reaches a log, where --start names it too.
   Logger& log = config.logger();
   if (log.start(log_settings(settings)) == -1) {
-    if (!config_read) return stopped_by(ERROR_BAD_CONFIGURATION);
+    if (!config_read) return stopped_by(exit_code_of(StartFailure::kConfigurationFile));
     return log.start_error() != 0 ? stopped_by(log.start_error()) : kStoppedOnError;
   }
   log.log("=== starting service vmrsmgr ===");
   config.log_start_notes(platform::to_narrow(platform::executable_path()));
   if (!config_read) {
     log.log("Error in Config::read_config: " + config.config_error());
-    return stopped_by(ERROR_BAD_CONFIGURATION);
+    return stopped_by(exit_code_of(StartFailure::kConfigurationFile));
   }
   const bool registered = register_handler(status, name);
   log.debug("ServiceMain starting");
@@ -105,7 +113,7 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
     // The handler gets it as its context: it lives as long as the process.
     static ServiceStatus record(config.settings());
     // Every line logged so far is on disk before Windows may end the process.
-    record.before_stopped([&config] { config.logger().drain(); });
+    record.before_stopped([&config] { config.logger().drain(); }, kLastWordsHintMs);
     status = &record;
     exit = serve(config, record, argc, argv);
   } catch (const std::exception& e) {

@@ -4,15 +4,16 @@
 
 #include <boost/property_tree/ptree.hpp>
 
+#include "service_control/start_failure.h"
 #include "settings/keys.h"
-#include "settings/read_settings.h"
 
 namespace vmrsmgr {
 
 using Lock = std::lock_guard<std::mutex>;
 
 ServiceExit exit_after_component(bool stop_requested, std::uint32_t component_exit_code) {
-  if (stop_requested || component_exit_code == 0) return kStoppedCleanly;
+  if (stop_requested) return kStoppedCleanly;
+  if (component_exit_code == 0) return {NO_ERROR, kEndedByItself};
   return {kServiceSpecificError, component_exit_code};
 }
 
@@ -39,28 +40,37 @@ void ServiceStatus::set_mode(int mode) {
   settings_.put(keys::kMode, mode);
 }
 
-int ServiceStatus::mode() {
-  const Lock lock(mutex_);
-  return service_mode(settings_);
+bool ServiceStatus::stop_requested() const {
+  return ::WaitForSingleObject(stop_event_.get(), 0) == WAIT_OBJECT_0;
 }
-
-bool ServiceStatus::stop_requested() { return mode() == kModeNone; }
 
 bool ServiceStatus::report(DWORD state, DWORD wait_hint) {
   const Lock lock(mutex_);
-  if ((state == SERVICE_START_PENDING || state == SERVICE_RUNNING) && stop_requested_) return true;
+  if ((state == SERVICE_START_PENDING || state == SERVICE_RUNNING) && stop_requested()) return true;
   return report_locked(state, kStoppedCleanly, wait_hint);
 }
 
 bool ServiceStatus::report_stopped(ServiceExit exit) {
-  // Outside the lock: the control handler is answered meanwhile.
-  if (last_words_) last_words_();
+  if (last_words_) {
+    {
+      const Lock lock(mutex_);
+      if (reported_) report_locked(SERVICE_STOP_PENDING, kStoppedCleanly, last_words_hint_);
+    }
+    // Outside the lock: the control handler is answered meanwhile.
+    try {
+      last_words_();
+    } catch (...) {
+      // They are lost; the stop must still be reported, or the dispatcher
+      // never returns.
+    }
+  }
   const Lock lock(mutex_);
   return report_locked(SERVICE_STOPPED, exit, kDefaultWaitHint);
 }
 
-void ServiceStatus::before_stopped(std::function<void()> last_words) {
+void ServiceStatus::before_stopped(std::function<void()> last_words, DWORD wait_hint) {
   last_words_ = std::move(last_words);
+  last_words_hint_ = wait_hint;
 }
 
 DWORD ServiceStatus::on_control(DWORD control) {
@@ -76,10 +86,9 @@ DWORD ServiceStatus::on_control(DWORD control) {
       return ERROR_CALL_NOT_IMPLEMENTED;
   }
   // Stopping or stopped already: the request is being carried out.
-  if (stop_requested_ || record_.dwCurrentState == SERVICE_STOPPED) return NO_ERROR;
-  stop_requested_ = true;
-  settings_.put(keys::kMode, kModeNone);
+  if (stop_requested() || record_.dwCurrentState == SERVICE_STOPPED) return NO_ERROR;
   ::SetEvent(stop_event_.get());
+  settings_.put(keys::kMode, kModeNone);
   if (reported_) report_locked(SERVICE_STOP_PENDING, kStoppedCleanly, kDefaultWaitHint);
   return NO_ERROR;
 }

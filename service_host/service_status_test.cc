@@ -1,10 +1,12 @@
 #include "service_host/service_status.h"
 
+#include <stdexcept>
 #include <vector>
 
 #include <boost/property_tree/ptree.hpp>
 #include <gtest/gtest.h>
 
+#include "service_control/start_failure.h"
 #include "settings/keys.h"
 
 namespace vmrsmgr {
@@ -33,9 +35,11 @@ TEST_F(ServiceStatusTest, AStopRequestIsKeptFromTheStartOn) {
   connect();
   status_.set_mode(kModeRun);
   status_.report(SERVICE_START_PENDING);
+  EXPECT_FALSE(status_.stop_requested());
   EXPECT_EQ(status_.on_control(SERVICE_CONTROL_STOP), static_cast<DWORD>(NO_ERROR));
-  EXPECT_EQ(status_.mode(), kModeNone);
-  EXPECT_EQ(settings_.get<std::string>(keys::kMode), "-1");
+  EXPECT_TRUE(status_.stop_requested());
+  EXPECT_EQ(::WaitForSingleObject(status_.stop_event(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(settings_.get<std::string>(keys::kMode), "-1");  // the mirror
   // Once stopping, the service never says it runs.
   EXPECT_TRUE(status_.report(SERVICE_RUNNING));
   status_.report(SERVICE_STOP_PENDING);
@@ -81,7 +85,8 @@ TEST_F(ServiceStatusTest, TheSystemsShutdownStopsTheServiceLikeAStopRequest) {
     status.report(SERVICE_START_PENDING);
     status.report(SERVICE_RUNNING);
     EXPECT_EQ(status.on_control(c.control), c.answer);
-    EXPECT_EQ(status.mode(), c.stops ? kModeNone : kModeRun);
+    EXPECT_EQ(status.stop_requested(), c.stops);
+    EXPECT_EQ(settings.get<int>(keys::kMode), c.stops ? kModeNone : kModeRun);
     EXPECT_EQ(states.back(), static_cast<DWORD>(c.stops ? SERVICE_STOP_PENDING : SERVICE_RUNNING));
     EXPECT_EQ(states.size(), c.stops ? 3u : 2u);
   }
@@ -123,14 +128,11 @@ TEST_F(ServiceStatusTest, StoppedIsHandedOverOnceEvenWhenRefused) {
       sent.push_back(record);
       return accepted;
     });
-    std::size_t sent_before_last_words = 0;
-    status.before_stopped([&] { sent_before_last_words = sent.size(); });
     // A refused report says so; any but the stopped one is asked again
     // without pre-shutdown.
     EXPECT_EQ(status.report(SERVICE_START_PENDING), accepted);
     const std::size_t before = sent.size();
     EXPECT_EQ(status.report_stopped(kStoppedOnError), accepted);
-    EXPECT_EQ(sent_before_last_words, before);  // the log is written before
     EXPECT_EQ(status.report_stopped(kStoppedCleanly), false);
     EXPECT_FALSE(status.report(SERVICE_STOP_PENDING));
     ASSERT_EQ(sent.size(), before + 1);
@@ -139,12 +141,27 @@ TEST_F(ServiceStatusTest, StoppedIsHandedOverOnceEvenWhenRefused) {
   }
 }
 
-TEST_F(ServiceStatusTest, AModeThatIsNoNumberCountsAsAStopRequest) {
-  EXPECT_EQ(status_.mode(), kModeNone);  // missing
-  settings_.put(keys::kMode, "run");
-  EXPECT_EQ(status_.mode(), kModeNone);
-  status_.set_mode(kModeRun);
-  EXPECT_EQ(status_.mode(), kModeRun);
+// The log's last lines are written between a stop pending report whose hint
+// covers them and the one stopped report, which follows even when they fail.
+TEST_F(ServiceStatusTest, TheLastWordsComeBetweenStopPendingAndStopped) {
+  connect();
+  std::size_t reported_before_last_words = 0;
+  status_.before_stopped(
+      [&] {
+        reported_before_last_words = reports_.size();
+        throw std::runtime_error("the disk is gone");
+      },
+      4000);
+  status_.report(SERVICE_START_PENDING);
+  status_.report(SERVICE_RUNNING);
+  EXPECT_TRUE(status_.report_stopped({1066, 3}));
+  EXPECT_EQ(states(), (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING,
+                                          SERVICE_STOP_PENDING, SERVICE_STOPPED}));
+  EXPECT_EQ(reported_before_last_words, 3u);
+  ASSERT_EQ(reports_.size(), 4u);
+  EXPECT_EQ(reports_[2].dwWaitHint, 4000u);
+  EXPECT_EQ(reports_[3].dwWin32ExitCode, 1066u);
+  EXPECT_EQ(reports_[3].dwCheckPoint, 3u);
 }
 
 TEST(ExitAfterComponent, OnlyAFailureOfTheComponentItselfIsReported) {
@@ -154,7 +171,8 @@ TEST(ExitAfterComponent, OnlyAFailureOfTheComponentItselfIsReported) {
     ServiceExit expected;
   };
   const Case cases[] = {
-      {false, 0, {0, 0}},    {false, 3, {1066, 3}},
+      {false, 0, {0, kEndedByItself}},  // told from a stop by the second code
+      {false, 3, {1066, 3}},
       {false, 1, {1066, 1}},  // also a component that could not be launched
       {true, 1, {0, 0}},      // ended by the stop
       {true, 259, {0, 0}},    // still running when reading stopped

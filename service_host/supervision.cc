@@ -3,17 +3,17 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <boost/filesystem/operations.hpp>
-#include <boost/filesystem/path.hpp>
+#include <vector>
 
 #include "platform/last_error.h"
 #include "platform/text.h"
+#include "service_control/start_failure.h"
 #include "service_host/component_job.h"
 #include "service_host/output_lines.h"
 #include "service_host/process_tree.h"
@@ -22,23 +22,22 @@
 namespace vmrsmgr {
 namespace {
 
-namespace fs = boost::filesystem;
-
-// The component's folder and program must be there before its command runs:
-// the command interpreter would only say so on the component's output.
+// The component's folder and program must be there, and its path within
+// what the command interpreter takes, before its command runs: the
+// interpreter would only say so on the component's output.
 std::optional<ServiceExit> find_missing_part(Logger& log, const ComponentCommand& command) {
-  const auto missing = [&log](const std::string& path, std::uint32_t error) {
+  const std::optional<StartFailure> failure = check_component(command);
+  if (!failure) return std::nullopt;
+  if (*failure == StartFailure::kComponentPathTooLong) {
+    log.log("Component could not be started: " + command.program +
+            " is too long for the command interpreter (" +
+            std::to_string(path_length(command.program)) + " characters)");
+  } else {
+    const std::string& path =
+        *failure == StartFailure::kComponentFolder ? command.folder : command.program;
     log.log("Component could not be started: " + platform::readable_path(path) + " was not found");
-    return stopped_by(error);
-  };
-  boost::system::error_code ignored;
-  if (!fs::is_directory(fs::path(command.folder), ignored)) {
-    return missing(command.folder, ERROR_PATH_NOT_FOUND);
   }
-  if (!fs::is_regular_file(fs::path(command.program), ignored)) {
-    return missing(command.program, ERROR_FILE_NOT_FOUND);
-  }
-  return std::nullopt;
+  return stopped_by(exit_code_of(*failure));
 }
 
 // How long the launch looks for the component's own process in its job: the
@@ -79,9 +78,10 @@ std::optional<ServiceExit> report_launch(Logger& log, Runner& runner,
   return error != 0 ? stopped_by(error) : kStoppedOnError;
 }
 
-// How long a stop gives the component's pipe to run dry once its processes
-// are ended; only a command that could not be ended needs it.
-constexpr std::uint64_t kDrainMs = 5000;
+// How long a stop goes on reading the component's pipe from the request on:
+// the ending of its processes, then a few seconds for their last words. Only
+// a process that could not be ended keeps the pipe that long.
+constexpr std::chrono::milliseconds kStopReadingLimit{8000};
 // How long the job's backstop waits for its processes to be gone.
 constexpr std::uint32_t kJobEndMs = 2000;
 // While a stop waits, it moves the check point on at least this often, each
@@ -92,6 +92,15 @@ constexpr std::uint32_t kStopHintMs = 3000;
 // for hung, which Wine never does: the pace holds by construction.
 static_assert(kStopProgressMs < kStopHintMs, "a stop's report outlives the wait to the next");
 
+// The processes that outlived their interrupt and its grace, or that the job
+// still held after the walk, ended by force.
+void ended_by_force(Logger& log, const std::vector<std::uint32_t>& ids) {
+  if (ids.empty()) return;
+  std::string list;
+  for (const std::uint32_t id : ids) list += (list.empty() ? "" : ", ") + std::to_string(id);
+  log.debug("Ended by force after the interrupt: process " + list);
+}
+
 // Ends everything the component left, gently, with progress reports: the
 // tree below the service, the job's processes that the walk missed, and
 // last whatever the job still holds, started after the walk or not. Without
@@ -101,13 +110,31 @@ void end_component(Logger& log, ServiceStatus& status, const ComponentJob* job) 
     status.report(SERVICE_STOP_PENDING, hint);
   };
   const std::unique_ptr<ProcessSystem> processes = system_processes(job);
-  for (const std::uint32_t id : end_process_tree(::GetCurrentProcessId(), *processes, progress)) {
+  TreeEnd end = end_process_tree(::GetCurrentProcessId(), *processes, progress);
+  for (const std::uint32_t id : end.spared) {
     log.debug("Process " + std::to_string(id) + " left alone: it is not in the component's job");
   }
   if (job != nullptr && !job->empty()) {
     progress(kJobEndMs + kStopHintMs);
+    // Those the walk ended may still be on their way out.
+    for (const std::uint32_t id : job->members()) {
+      if (std::find(end.forced.begin(), end.forced.end(), id) == end.forced.end()) {
+        end.forced.push_back(id);
+      }
+    }
     job->terminate(kJobEndMs);
   }
+  ended_by_force(log, end.forced);
+}
+
+// The stop on request, or at the system's shutdown: the component is ended
+// while what it prints meanwhile is still read.
+void stop_on_request(Logger& log, ServiceStatus& status, Runner& runner, const ComponentJob* job) {
+  log.log("Stop requested");
+  log.debug("Stopping service");
+  status.report(SERVICE_STOP_PENDING);
+  runner.stop_reading(kStopReadingLimit);
+  end_component(log, status, job);
 }
 
 // Logs the component's output, a record a line, until it has ended and all of
@@ -115,7 +142,6 @@ void end_component(Logger& log, ServiceStatus& status, const ComponentJob* job) 
 // still read. Sleeps while nothing happens. Whether a stop was requested.
 bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const ComponentJob* job) {
   bool stop_requested = false;
-  std::uint64_t drain_until = 0;
   std::uint64_t next_progress = 0;
   std::string record;
   const OutputLines::Emit emit = [&](std::string_view line) {
@@ -123,34 +149,33 @@ bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const Compone
     log.trace(record);
   };
   OutputLines lines;
-  while (!runner.finished() || runner.pending() != 0) {
-    if (!stop_requested && status.stop_requested()) {
-      log.log("Stop requested");
-      log.debug("Stopping service");
-      stop_requested = true;
-      status.report(SERVICE_STOP_PENDING);
-      runner.hold();
-      end_component(log, status, job);
-      runner.end_when_empty();
-      drain_until = ::GetTickCount64() + kDrainMs;
-    }
-    const std::uint64_t now = ::GetTickCount64();
-    if (stop_requested) {
-      if (now > drain_until) runner.finish();
-      if (now >= next_progress) {
-        status.report(SERVICE_STOP_PENDING, kStopHintMs);
-        next_progress = now + kStopProgressMs;
-      }
-    }
+  const auto take = [&](std::uint64_t now) {
     const std::string output = runner.take_output();
     if (!output.empty()) lines.add(output, emit, now);
+    return !output.empty();
+  };
+  while (!runner.finished() || runner.pending() != 0) {
+    if (!stop_requested && status.stop_requested()) {
+      stop_requested = true;
+      stop_on_request(log, status, runner, job);
+    }
+    const std::uint64_t now = ::GetTickCount64();
+    if (stop_requested && now >= next_progress) {
+      status.report(SERVICE_STOP_PENDING, kStopHintMs);
+      next_progress = now + kStopProgressMs;
+    }
+    const bool took = take(now);
     if (lines.due(now)) lines.flush(emit);
-    if (!output.empty() || runner.finished()) continue;
+    if (took || runner.finished()) continue;
     std::uint64_t timeout = lines.waiting() ? lines.deadline() - now : INFINITE;
-    if (stop_requested) timeout = std::min({timeout, drain_until - now + 1, next_progress - now});
+    if (stop_requested) timeout = std::min(timeout, next_progress - now);
     const HANDLE events[] = {runner.output_ready(), status.stop_event()};
     // The stop event stays signalled once a stop was requested.
     ::WaitForMultipleObjects(stop_requested ? 1 : 2, events, FALSE, static_cast<DWORD>(timeout));
+  }
+  // The reader is gone: nothing can come after this last take.
+  runner.wait();
+  while (take(::GetTickCount64())) {
   }
   lines.flush(emit);
   return stop_requested;
@@ -196,7 +221,7 @@ ServiceExit run_component(Logger& log, ServiceStatus& status, const ComponentCom
     return exit_after_component(stop_requested, exit_code);
   } catch (...) {
     // The component must not outlive the service that cannot watch it.
-    runner.finish();
+    runner.stop_reading(std::chrono::milliseconds(0));
     end_component(log, status, held());
     throw;
   }
