@@ -130,9 +130,10 @@ void LogWriter::rotate_file(std::string_view line) {
     // Once for each time the log gets stuck, not for every try.
     if (!std::exchange(move_failing_, true)) {
       report_log_failure(e.what());
-      report(LogTrouble::kCannotRotate, stamp,
-             "Log " + path_.string() + " could not be rotated: " + disk_error_text(e) +
-                 "; it keeps growing until a later rotation succeeds");
+      const std::string reason = disk_error_text(e);
+      report(stamp, "Log " + path_.string() + " could not be rotated: " + reason +
+                        "; it keeps growing until a later rotation succeeds");
+      tell(LogTrouble::kCannotRotate, path_.string(), reason);
     }
     const auto growth = static_cast<std::int64_t>(
         std::min<std::uint64_t>(settings_.rotation_size, std::numeric_limits<std::int32_t>::max()));
@@ -147,25 +148,26 @@ void LogWriter::rotate_file(std::string_view line) {
 void LogWriter::rotate(std::string_view stamp) {
   const fs::path folder(settings_.folder);
   const OldLogs old = remove_old_logs(folder, settings_.file_name, settings_.max_logs, *disk_);
-  for (const std::string& text : stuck_logs_.reports(old)) {
-    report(LogTrouble::kOldLogStays, stamp, text);
+  for (const OldLogReport& stuck : stuck_logs_.reports(old)) {
+    report(stamp, stuck.text);
+    if (!stuck.reason.empty()) tell(LogTrouble::kOldLogStays, stuck.path.string(), stuck.reason);
   }
   move_current_log(folder, settings_.file_name, old.next_number, *disk_);
 }
 
 // The thread's own error lines, stamped with the time of the line they
 // precede so that the time order holds.
-void LogWriter::report(LogTrouble trouble, std::string_view stamp, const std::string& text) {
-  tell(trouble, text);
+void LogWriter::report(std::string_view stamp, const std::string& text) {
   if (settings_.level < kLevelError) return;
   char line[kMaxLineSize];
   append(line, compose_line(line, sizeof line, stamp, "[error] ", text));
 }
 
-void LogWriter::tell(LogTrouble trouble, std::string_view text) noexcept {
+void LogWriter::tell(LogTrouble trouble, const std::string& file,
+                     const std::string& reason) noexcept {
   if (!observer_) return;
   try {
-    observer_(trouble, text);
+    observer_(trouble, file, reason);
   } catch (...) {
     // The log goes on without the observer's answer.
   }
@@ -176,9 +178,7 @@ void LogWriter::tell(LogTrouble trouble, std::string_view text) noexcept {
 void LogWriter::fail(LogTrouble trouble, std::uint32_t error) noexcept {
   if (!std::exchange(failing_, true) && observer_) {
     try {
-      const char* what =
-          trouble == LogTrouble::kCannotOpen ? " could not be opened: " : " could not be written: ";
-      tell(trouble, "Log " + path_.string() + what + disk_error_text(error));
+      tell(trouble, path_.string(), disk_error_text(error));
     } catch (...) {
       // Told or not, the lines are counted.
     }
@@ -259,7 +259,11 @@ bool LogWriter::write_lost_line() {
     return false;
   }
   lost_.clear();
-  tell(LogTrouble::kLinesLost, record);
+  try {
+    tell(LogTrouble::kLinesLost, path_.string(), std::string(record));
+  } catch (...) {
+    // The record is in the log; the observer misses it.
+  }
   if (std::exchange(note_counted_, false)) disk_->remove(note_path_);
   return true;
 }

@@ -26,10 +26,11 @@ enum class LogTrouble {
   kLinesLost,     // lines were lost, now counted in the log
   kOldLogStays,   // an old log cannot be removed
 };
-// Called on the logger's thread, with the text of the thread's own record
-// of the trouble (or, for the log's own failures, what the record would
-// say). It must not throw.
-using LogObserver = std::function<void(LogTrouble, std::string_view text)>;
+// Called on the logger's thread with the file the trouble is about (the
+// current log, or an old one) and why: the system's text, or for lost lines
+// the record the log gets. It must not throw.
+using LogObserver =
+    std::function<void(LogTrouble, const std::string& file, const std::string& reason)>;
 
 // Writes "EXEPTION: " and what on standard error.
 void report_log_failure(const char* what) noexcept;
@@ -81,8 +82,8 @@ class LogWriter {
   bool rotation_due(std::size_t length) const;
   void rotate_file(std::string_view line);
   void rotate(std::string_view stamp);
-  void report(LogTrouble trouble, std::string_view stamp, const std::string& text);
-  void tell(LogTrouble trouble, std::string_view text) noexcept;
+  void report(std::string_view stamp, const std::string& text);
+  void tell(LogTrouble trouble, const std::string& file, const std::string& reason) noexcept;
   void fail(LogTrouble trouble, std::uint32_t error) noexcept;
   void append(const char* line, std::size_t length);
   void flush_pending();

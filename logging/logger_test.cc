@@ -312,7 +312,9 @@ TEST_F(LoggerTest, LimitedWaitsCountLinesThatFindNoSlot) {
   testing::FaultyDisk& faults = *disk;
   Logger logger(std::move(disk));
   std::vector<LogTrouble> told;
-  logger.observe([&told](LogTrouble trouble, std::string_view) { told.push_back(trouble); });
+  logger.observe([&told](LogTrouble trouble, const std::string&, const std::string&) {
+    told.push_back(trouble);
+  });
   ASSERT_EQ(start(logger), 0);
   faults.hold_writes(true);
   logger.log("first");

@@ -53,17 +53,19 @@ OldLogs remove_old_logs(const fs::path& directory, const std::string& file_name,
   return old;
 }
 
-std::vector<std::string> StuckLogs::reports(const OldLogs& old) {
-  std::vector<std::string> texts;
+std::vector<OldLogReport> StuckLogs::reports(const OldLogs& old) {
+  std::vector<OldLogReport> texts;
   for (const auto& [path, error] : old.kept) {
     if (stuck_.insert(path).second) {
-      texts.push_back("Old log " + path.string() +
-                      " could not be removed: " + disk_error_text(error));
+      std::string reason = disk_error_text(error);
+      std::string text = "Old log " + path.string() + " could not be removed: " + reason;
+      texts.push_back({path, std::move(reason), std::move(text)});
     }
   }
   for (const fs::path& path : old.removed) {
-    if (stuck_.erase(path) > 0)
-      texts.push_back("Old log " + path.string() + " was removed at last");
+    if (stuck_.erase(path) > 0) {
+      texts.push_back({path, {}, "Old log " + path.string() + " was removed at last"});
+    }
   }
   for (auto at = stuck_.begin(); at != stuck_.end();) {
     at = old.left.count(*at) > 0 ? std::next(at) : stuck_.erase(at);

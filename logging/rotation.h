@@ -33,10 +33,16 @@ struct OldLogs {
 // Old logs that could not be removed: each is reported once as it stays,
 // and once more as it goes at last; one that went by other hands is
 // forgotten.
+struct OldLogReport {
+  boost::filesystem::path path;
+  std::string reason;  // why it stays; empty once it is removed at last
+  std::string text;    // the log's record of it
+};
+
 class StuckLogs {
  public:
-  // The texts to report for what remove_old_logs did.
-  std::vector<std::string> reports(const OldLogs& old);
+  // What to report of what remove_old_logs did.
+  std::vector<OldLogReport> reports(const OldLogs& old);
 
  private:
   std::set<boost::filesystem::path> stuck_;
