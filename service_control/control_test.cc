@@ -270,7 +270,8 @@ TEST(ServiceControl, FailedStartNamesWhatIsAtFault) {
   const ServiceFiles found{"",
                            root + "bin\\log",
                            root + "bin\\log\\devidori.vmrsmgr.log",
-                           {root + "bin\\..\\dariri\\", root + "bin\\..\\dariri\\dariri.exe", ""}};
+                           {root + "bin\\..\\dariri\\", root + "bin\\..\\dariri\\dariri.exe", ""},
+                           "conf\\vmrsmgr.conf"};
   const std::string bad_file =
       "conf\\vmrsmgr.conf: general.debug = -1 is not a whole number from 0 to 2147483647";
   const auto with = [&found](auto change) {

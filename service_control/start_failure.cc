@@ -53,35 +53,39 @@ std::optional<StartFailure> check_component(const ComponentCommand& command) {
   return std::nullopt;
 }
 
-std::string explain_stop(std::uint32_t win32_exit_code, std::uint32_t service_specific_exit_code,
-                         const ServiceFiles& files) {
+StopCause cause_of_stop(std::uint32_t win32_exit_code, std::uint32_t service_specific_exit_code,
+                        const ServiceFiles& files) {
   if (win32_exit_code == NO_ERROR) {
-    return service_specific_exit_code == kEndedByItself
-               ? ended_by_itself(0)
-               : "A stop was requested before the start completed";
+    if (service_specific_exit_code == kEndedByItself) {
+      return {ended_by_itself(0), files.command.program};
+    }
+    return {"A stop was requested before the start completed", {}};
   }
   if (win32_exit_code == ERROR_SERVICE_SPECIFIC_ERROR) {
-    return ended_by_itself(service_specific_exit_code);
+    return {ended_by_itself(service_specific_exit_code), files.command.program};
   }
   if (win32_exit_code == exit_code_of(StartFailure::kConfigurationFile)) {
     if (files.config_problem.empty()) return {};
-    return "Error in Config::read_config: " + files.config_problem;
+    return {"Error in Config::read_config: " + files.config_problem, files.config_file};
   }
   if (win32_exit_code == exit_code_of(StartFailure::kLogFolder) &&
       missing_folder(files.log_folder)) {
-    return "Log folder not found: " + platform::readable_path(files.log_folder);
+    return {"Log folder not found: " + platform::readable_path(files.log_folder), files.log_folder};
   }
   const std::optional<StartFailure> found = check_component(files.command);
   if (!found || win32_exit_code != exit_code_of(*found)) return {};
   switch (*found) {
     case StartFailure::kComponentFolder:
-      return "Component folder not found: " + platform::readable_path(files.command.folder);
+      return {"Component folder not found: " + platform::readable_path(files.command.folder),
+              files.command.folder};
     case StartFailure::kComponentProgram:
-      return "Component program not found: " + platform::readable_path(files.command.program);
+      return {"Component program not found: " + platform::readable_path(files.command.program),
+              files.command.program};
     case StartFailure::kComponentPathTooLong:
-      return "Component path too long: " + files.command.program + " (" +
-             std::to_string(path_length(files.command.program)) + " characters, at most " +
-             std::to_string(kLongestComponentPath) + ")";
+      return {"Component path too long: " + files.command.program + " (" +
+                  std::to_string(path_length(files.command.program)) + " characters, at most " +
+                  std::to_string(kLongestComponentPath) + ")",
+              files.command.program};
     default:
       return {};
   }

@@ -41,10 +41,21 @@ std::optional<StartFailure> check_component(const ComponentCommand& command);
 // beside 1066, so restarts after failures take neither for one.
 inline constexpr std::uint32_t kEndedByItself = ERROR_PROCESS_ABORTED;
 
-// The line --start prints for a service that stopped while it started: the
-// cause its exit codes name, with the setting, folder or file at fault;
-// empty when they do not tell.
-std::string explain_stop(std::uint32_t win32_exit_code, std::uint32_t service_specific_exit_code,
-                         const ServiceFiles& files);
+// Why a service stopped while it started, as its exit codes and the files
+// tell: the line --start prints, and the setting, folder or file at fault;
+// each empty when they do not tell.
+struct StopCause {
+  std::string line;
+  std::string at_fault;
+};
+StopCause cause_of_stop(std::uint32_t win32_exit_code, std::uint32_t service_specific_exit_code,
+                        const ServiceFiles& files);
+
+// The line of cause_of_stop.
+inline std::string explain_stop(std::uint32_t win32_exit_code,
+                                std::uint32_t service_specific_exit_code,
+                                const ServiceFiles& files) {
+  return cause_of_stop(win32_exit_code, service_specific_exit_code, files).line;
+}
 
 }  // namespace vmrsmgr

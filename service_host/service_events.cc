@@ -104,4 +104,21 @@ void ServiceEvents::ended_by_force(const std::vector<std::uint32_t>& process_ids
   });
 }
 
+LogObserver ServiceEvents::log_observer() {
+  return [this](LogTrouble trouble, const std::string& file, const std::string& reason) {
+    switch (trouble) {
+      case LogTrouble::kCannotOpen:
+        return log_not_opened(file, reason);
+      case LogTrouble::kCannotWrite:
+        return log_not_written(file, reason);
+      case LogTrouble::kCannotRotate:
+        return log_not_rotated(file, reason);
+      case LogTrouble::kLinesLost:
+        return log_lines_lost(file, reason);
+      case LogTrouble::kOldLogStays:
+        return old_log_not_removed(file, reason);
+    }
+  };
+}
+
 }  // namespace vmrsmgr

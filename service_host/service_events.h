@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "logging/log_writer.h"
 #include "platform/event_log.h"
 
 namespace vmrsmgr {
@@ -50,6 +51,10 @@ class ServiceEvents {
 
   // The processes that a stop had to end by force, after their interrupt.
   void ended_by_force(const std::vector<std::uint32_t>& process_ids) noexcept;
+
+  // The logger's troubles as these events, for Logger::observe; the events
+  // must outlive the logger's thread.
+  LogObserver log_observer();
 
  private:
   enum class Episode {

@@ -105,6 +105,21 @@ TEST(ServiceEvents, EachPathTellsItsEventsOncePerEpisode) {
        {{kWarning, 1007, {log, "in use"}},
         {kWarning, 1009, {log + "1", "in use"}},
         {kWarning, 1009, {log + "2", "in use"}}}},
+      // What the logger's thread tells, each trouble to its event.
+      {"the logger's troubles",
+       [&log](ServiceEvents& e) {
+         const LogObserver tell = e.log_observer();
+         tell(LogTrouble::kCannotOpen, log, "Access is denied.");
+         tell(LogTrouble::kCannotWrite, log, "full");
+         tell(LogTrouble::kLinesLost, log, "2 log lines were lost");
+         tell(LogTrouble::kCannotRotate, log, "in use");
+         tell(LogTrouble::kOldLogStays, log + "1", "in use");
+       },
+       {{kWarning, 1005, {log, "Access is denied."}},
+        {kWarning, 1006, {log, "full"}},
+        {kWarning, 1008, {log, "2 log lines were lost"}},
+        {kWarning, 1007, {log, "in use"}},
+        {kWarning, 1009, {log + "1", "in use"}}}},
   };
   for (const auto& path : paths) {
     SCOPED_TRACE(path.name);

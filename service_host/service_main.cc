@@ -3,15 +3,20 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <iostream>
 #include <string>
 #include <system_error>
 
 #include <boost/property_tree/ptree.hpp>
 
+#include "logging/log_settings.h"
+#include "platform/event_log.h"
 #include "platform/executable_path.h"
+#include "platform/last_error.h"
 #include "platform/text.h"
 #include "service_control/start_failure.h"
+#include "service_host/service_events.h"
 #include "service_host/service_status.h"
 #include "service_host/supervision.h"
 #include "settings/config.h"
@@ -51,10 +56,16 @@ void report_stopped(ServiceStatus& status, const std::string& service_name, Serv
 constexpr DWORD kLastWordsHintMs =
     static_cast<DWORD>(std::chrono::milliseconds(Logger::kDrainLimit).count()) + 2000;
 
+// From the stop request on, a line that finds the log's hand-over full waits
+// at most this long and is then counted as lost: a log that cannot keep up
+// must not hold up the stop, whose check point moves every second.
+constexpr std::chrono::milliseconds kStopLogWait{200};
+
 // The run of one service: the settings of the service named by the manager,
 // its log, its registration, then its component. The exit codes its stop
 // reports.
-ServiceExit serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* argv) {
+ServiceExit serve(Config& config, ServiceStatus& status, ServiceEvents& events, DWORD argc,
+                  LPWSTR* argv) {
   boost::property_tree::ptree& settings = config.settings();
   // A relative log folder and the components are found from the program's
   // own folder, whatever the service manager started it in; without it the
@@ -80,7 +91,13 @@ ServiceExit serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* arg
   // A rejected configuration file leaves the defaults, so that its problem
   // still reaches a log, where --start names it too.
   Logger& log = config.logger();
-  if (log.start(log_settings(settings)) == -1) {
+  const LogSettings log_to = log_settings(settings);
+  log.observe(events.log_observer());
+  if (log.start(log_to) == -1) {
+    if (log.start_error() != 0) {
+      events.log_not_opened(log_file_path(log_to).string(),
+                            platform::system_message(log.start_error()));
+    }
     if (!config_read) return stopped_by(exit_code_of(StartFailure::kConfigurationFile));
     return log.start_error() != 0 ? stopped_by(log.start_error()) : kStoppedOnError;
   }
@@ -100,7 +117,18 @@ ServiceExit serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* arg
 
   const ComponentCommand command = component_command(settings);
   log.debug(command.command_line());
-  return run_component(log, status, command);
+  return run_component(log, status, events, command);
+}
+
+// A run that ended before its component ran, or with a failure of the
+// service's own, tells the event log why, as --start would. The events tell
+// each run's end once: after the component's own end this adds nothing.
+void report_failed_start(Config& config, ServiceEvents& events, ServiceExit exit) {
+  if (exit.win32_exit_code == NO_ERROR) return;
+  const ServiceFiles files = config.service_files();
+  const StopCause cause =
+      cause_of_stop(exit.win32_exit_code, exit.service_specific_exit_code, files);
+  events.start_failed(exit.win32_exit_code, cause.line, cause.at_fault, files.log_file);
 }
 
 }  // namespace
@@ -108,14 +136,22 @@ ServiceExit serve(Config& config, ServiceStatus& status, DWORD argc, LPWSTR* arg
 void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
   Config& config = *g_config;
   ServiceStatus* status = nullptr;
+  ServiceEvents* events = nullptr;
   ServiceExit exit = kStoppedOnError;
   try {
+    // The event log first: it tells why a service stopped even when its log
+    // cannot be opened. Both outlive the logger's thread, which tells them
+    // its troubles.
+    static const std::unique_ptr<platform::EventSink> sink =
+        platform::open_event_source(argc > 0 ? platform::to_narrow(argv[0]) : std::string());
+    static ServiceEvents service_events(*sink);
+    events = &service_events;
     // The handler gets it as its context: it lives as long as the process.
     static ServiceStatus record(config.settings());
     // Every line logged so far is on disk before Windows may end the process.
     record.before_stopped([&config] { config.logger().drain(); }, kLastWordsHintMs);
     status = &record;
-    exit = serve(config, record, argc, argv);
+    exit = serve(config, record, service_events, argc, argv);
   } catch (const std::exception& e) {
     try {
       config.logger().error(e.what());
@@ -127,6 +163,11 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
   }
   if (status == nullptr) return;
   try {
+    if (events != nullptr) report_failed_start(config, *events, exit);
+  } catch (...) {
+    // The event is lost; the stop is still reported.
+  }
+  try {
     report_stopped(*status, service_name(config.settings()), exit);
   } catch (...) {
     // Nothing may leave a callback of the service manager.
@@ -135,7 +176,11 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
 
 DWORD WINAPI service_control_handler(DWORD control, DWORD, LPVOID, LPVOID context) {
   try {
-    return static_cast<ServiceStatus*>(context)->on_control(control);
+    auto& status = *static_cast<ServiceStatus*>(context);
+    const DWORD answer = status.on_control(control);
+    // Here, not in the service's loop: that loop may be waiting on the log.
+    if (status.stop_requested()) g_config->logger().limit_waits(kStopLogWait);
+    return answer;
   } catch (...) {
     // Nothing may leave a callback of the service manager.
     return ERROR_CALL_NOT_IMPLEMENTED;

@@ -18,6 +18,7 @@
 #include "service_host/output_lines.h"
 #include "service_host/process_tree.h"
 #include "service_host/runner.h"
+#include "generated/version.h"
 
 namespace vmrsmgr {
 namespace {
@@ -58,13 +59,14 @@ std::uint32_t component_process(const ComponentJob& job) {
 
 // The lifecycle lines after the command was launched, or why it was not;
 // the exit codes when it was not.
-std::optional<ServiceExit> report_launch(Logger& log, Runner& runner,
+std::optional<ServiceExit> report_launch(Logger& log, ServiceEvents& events, Runner& runner,
                                          const ComponentCommand& command, const ComponentJob* job) {
   if (runner.process_id() != 0) {
     const std::uint32_t own = job != nullptr ? component_process(*job) : 0;
     log.log(own != 0 ? "Component started, process ID " + std::to_string(own)
                      : "Component started, process ID " + std::to_string(runner.process_id()) +
                            " (the command interpreter)");
+    events.started(command.program, own != 0 ? own : runner.process_id(), kVersion);
     if (runner.job_error() != 0) {
       log.error("The component runs outside its job object: " +
                 platform::system_message(runner.job_error()));
@@ -94,8 +96,9 @@ static_assert(kStopProgressMs < kStopHintMs, "a stop's report outlives the wait 
 
 // The processes that outlived their interrupt and its grace, or that the job
 // still held after the walk, ended by force.
-void ended_by_force(Logger& log, const std::vector<std::uint32_t>& ids) {
+void ended_by_force(Logger& log, ServiceEvents& events, const std::vector<std::uint32_t>& ids) {
   if (ids.empty()) return;
+  events.ended_by_force(ids);
   std::string list;
   for (const std::uint32_t id : ids) list += (list.empty() ? "" : ", ") + std::to_string(id);
   log.debug("Ended by force after the interrupt: process " + list);
@@ -105,7 +108,8 @@ void ended_by_force(Logger& log, const std::vector<std::uint32_t>& ids) {
 // tree below the service, the job's processes that the walk missed, and
 // last whatever the job still holds, started after the walk or not. Without
 // a job, the tree below the service.
-void end_component(Logger& log, ServiceStatus& status, const ComponentJob* job) {
+void end_component(Logger& log, ServiceStatus& status, ServiceEvents& events,
+                   const ComponentJob* job) {
   const StopProgress progress = [&status](std::uint32_t hint) {
     status.report(SERVICE_STOP_PENDING, hint);
   };
@@ -124,23 +128,25 @@ void end_component(Logger& log, ServiceStatus& status, const ComponentJob* job) 
     }
     job->terminate(kJobEndMs);
   }
-  ended_by_force(log, end.forced);
+  ended_by_force(log, events, end.forced);
 }
 
 // The stop on request, or at the system's shutdown: the component is ended
 // while what it prints meanwhile is still read.
-void stop_on_request(Logger& log, ServiceStatus& status, Runner& runner, const ComponentJob* job) {
+void stop_on_request(Logger& log, ServiceStatus& status, ServiceEvents& events, Runner& runner,
+                     const ComponentJob* job) {
   log.log("Stop requested");
   log.debug("Stopping service");
   status.report(SERVICE_STOP_PENDING);
   runner.stop_reading(kStopReadingLimit);
-  end_component(log, status, job);
+  end_component(log, status, events, job);
 }
 
 // Logs the component's output, a record a line, until it has ended and all of
 // it is logged; at a stop request ends the component while its last words are
 // still read. Sleeps while nothing happens. Whether a stop was requested.
-bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const ComponentJob* job) {
+bool supervise(Logger& log, ServiceStatus& status, ServiceEvents& events, Runner& runner,
+               const ComponentJob* job) {
   bool stop_requested = false;
   std::uint64_t next_progress = 0;
   std::string record;
@@ -157,7 +163,7 @@ bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const Compone
   while (!runner.finished() || runner.pending() != 0) {
     if (!stop_requested && status.stop_requested()) {
       stop_requested = true;
-      stop_on_request(log, status, runner, job);
+      stop_on_request(log, status, events, runner, job);
     }
     const std::uint64_t now = ::GetTickCount64();
     if (stop_requested && now >= next_progress) {
@@ -169,9 +175,9 @@ bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const Compone
     if (took || runner.finished()) continue;
     std::uint64_t timeout = lines.waiting() ? lines.deadline() - now : INFINITE;
     if (stop_requested) timeout = std::min(timeout, next_progress - now);
-    const HANDLE events[] = {runner.output_ready(), status.stop_event()};
+    const HANDLE waits[] = {runner.output_ready(), status.stop_event()};
     // The stop event stays signalled once a stop was requested.
-    ::WaitForMultipleObjects(stop_requested ? 1 : 2, events, FALSE, static_cast<DWORD>(timeout));
+    ::WaitForMultipleObjects(stop_requested ? 1 : 2, waits, FALSE, static_cast<DWORD>(timeout));
   }
   // The reader is gone: nothing can come after this last take.
   runner.wait();
@@ -183,7 +189,8 @@ bool supervise(Logger& log, ServiceStatus& status, Runner& runner, const Compone
 
 }  // namespace
 
-ServiceExit run_component(Logger& log, ServiceStatus& status, const ComponentCommand& command) {
+ServiceExit run_component(Logger& log, ServiceStatus& status, ServiceEvents& events,
+                          const ComponentCommand& command) {
   if (const std::optional<ServiceExit> missing = find_missing_part(log, command)) return *missing;
   const ComponentJob job;
   if (!job) {
@@ -198,31 +205,34 @@ ServiceExit run_component(Logger& log, ServiceStatus& status, const ComponentCom
   };
   try {
     runner.start();
-    if (const std::optional<ServiceExit> failed = report_launch(log, runner, command, held()))
+    if (const std::optional<ServiceExit> failed =
+            report_launch(log, events, runner, command, held()))
       return *failed;
     if (!status.report(SERVICE_RUNNING)) {
       log.error("Setting service status running");
-      end_component(log, status, held());
+      end_component(log, status, events, held());
       return kStoppedOnError;
     }
     log.debug("Service is running");
-    const bool stop_requested = supervise(log, status, runner, held());
+    const bool stop_requested = supervise(log, status, events, runner, held());
     // What the command left behind when it ended, or a runner that failed
     // while the component lives; a stop has ended everything already.
-    if (!stop_requested) end_component(log, status, held());
+    if (!stop_requested) end_component(log, status, events, held());
     const std::uint32_t exit_code = runner.wait();
     const std::string failure = runner.failure();
     if (!failure.empty()) {
       log.error(failure);
     } else if (!stop_requested) {
       log.log("Component ended with exit code " + std::to_string(exit_code));
+      events.component_ended(exit_code);
     }
+    if (stop_requested) events.stopped_on_request();
     log.debug("Service stopped");
     return exit_after_component(stop_requested, exit_code);
   } catch (...) {
     // The component must not outlive the service that cannot watch it.
     runner.stop_reading(std::chrono::milliseconds(0));
-    end_component(log, status, held());
+    end_component(log, status, events, held());
     throw;
   }
 }

@@ -242,6 +242,7 @@ ServiceFiles Config::service_files() {
     files.config_problem = e.what();
   }
   // A refused file leaves the defaults, which the service then uses too.
+  files.config_file = tree_.get<std::string>(keys::kConfigFile, "");
   const LogSettings log = log_settings(tree_);
   files.log_folder = log.folder;
   files.log_file = log_file_path(log).string();

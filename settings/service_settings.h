@@ -38,6 +38,7 @@ struct ServiceFiles {
   std::string log_folder;      // full paths, as the service resolves them
   std::string log_file;
   ComponentCommand command;
+  std::string config_file;  // as the service names it, from the program's folder
 };
 
 }  // namespace vmrsmgr
