@@ -2,7 +2,6 @@
 
 #include <iostream>
 
-#include "platform/executable_path.h"
 #include "platform/text.h"
 
 namespace vmrsmgr {
@@ -31,13 +30,9 @@ std::wstring event_source_key(const std::string& service_name) {
          platform::to_wide(service_name);
 }
 
-DWORD register_event_source(const std::string& service_name, SystemApi& api) {
+DWORD register_event_source(const std::string& service_name, const std::wstring& program,
+                            SystemApi& api) {
   constexpr const char* kFailed = "Event source has not been registered";
-  const std::wstring program =
-      platform::executable_path([&api](wchar_t* buffer, std::uint32_t size) -> std::uint32_t {
-        return api.module_file_name(buffer, size);
-      });
-  if (program.empty()) return reported(ERROR_FILE_NOT_FOUND, kFailed);
 
   HKEY raw = nullptr;
   const LSTATUS created = api.reg_create_key(

@@ -230,7 +230,7 @@ int install_service(const ServiceDefinition& definition, SystemApi& api) {
     }
   }
   service.keep();
-  register_event_source(definition.name, api);
+  register_event_source(definition.name, executable, api);
   return 0;
 }
 
