@@ -5,7 +5,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <functional>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -372,6 +375,91 @@ TEST(ServiceRun, TheConfigurationFileSetsFolderLevelAndRotation) {
   EXPECT_TRUE(
       contains(Installation::read(folder / "dariri.vmrsmgr.log"), " [debug] Service stopped"));
   EXPECT_FALSE(fs::exists(installation.bin() / "log" / "dariri.vmrsmgr.log"));
+  EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
+}
+
+// How many bytes the flooding component got out so far, as it reports them
+// now and then; it rewrites the report, which reads empty meanwhile.
+std::uint64_t flooded(const Installation& installation) {
+  std::string count;
+  eventually([&] {
+    count = Installation::read(installation.root() / "dariri" / "flooded.component");
+    return !count.empty();
+  });
+  return std::stoull("0" + count);
+}
+
+double megabytes_per_second(std::uint64_t bytes, std::chrono::steady_clock::duration time) {
+  return static_cast<double>(bytes) / 1e6 / std::chrono::duration<double>(time).count();
+}
+
+TEST(ServiceRun, AHeldLogTakesAFloodAndHoldsUpNoStop) {
+  using clock = std::chrono::steady_clock;
+  Installation installation("held-log");
+  installation.write_config("[general]\ndebug = 5\nrotation_size = 4096\n");
+  install_dariri(installation, "--quiet --lines 0 --flood 1000000000000");
+  const fs::path log = installation.bin() / "log" / "dariri.vmrsmgr.log";
+  ASSERT_EQ(installation.tool("--start dariri").exit_code, 0);
+
+  // As a log viewer holds it: the log cannot be moved while it is open.
+  platform::unique_hfile reader;
+  ASSERT_TRUE(eventually([&] {
+    reader.reset(::CreateFileW(log.wstring().c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(reader);
+  }));
+  const auto held_size = [&] {
+    LARGE_INTEGER size{};
+    EXPECT_TRUE(::GetFileSizeEx(reader.get(), &size));
+    return static_cast<std::uint64_t>(size.QuadPart);
+  };
+  const clock::time_point held = clock::now();
+  const std::uint64_t log_before = held_size();
+  const std::uint64_t printed_before = flooded(installation);
+  ::Sleep(3000);
+  const clock::duration held_for = clock::now() - held;
+  const std::uint64_t log_after = held_size();
+  const std::uint64_t printed_after = flooded(installation);
+  // It keeps taking lines past its rotation size, however long it is held.
+  EXPECT_GT(log_after, log_before);
+  EXPECT_GT(log_after, 4096u);
+  std::cout << "log while held: " << megabytes_per_second(log_after - log_before, held_for)
+            << " MB/s, component output: "
+            << megabytes_per_second(printed_after - printed_before, held_for) << " MB/s\n";
+
+  const clock::time_point stopping = clock::now();
+  const Outcome stopped = installation.tool("--stop dariri");
+  const double stop_seconds = std::chrono::duration<double>(clock::now() - stopping).count();
+  std::cout << "stop with the log held: " << stop_seconds << " s\n";
+  EXPECT_EQ(stopped.exit_code, 0) << stopped.output;
+  EXPECT_TRUE(contains(stopped.output, "Stop Complete\n")) << stopped.output;
+  expect_nothing_left("after a stop with the log held");
+  ASSERT_TRUE(service_processes_ended());
+  // Its last words went into the held log too.
+  const std::string text = Installation::read(log);
+  EXPECT_EQ(text.rfind(" [debug] Service stopped\r\n"), text.size() - 26)
+      << text.substr(text.size() - std::min<std::size_t>(text.size(), 2000));
+
+  // Once let go, the next run moves it aside and rotates as before.
+  reader.reset();
+  fs::remove(installation.root() / "dariri" / "flooded.component");
+  ASSERT_EQ(installation.tool("--start dariri").exit_code, 0);
+  const std::uint64_t big = log_after;
+  EXPECT_TRUE(eventually([&] {
+    boost::system::error_code error;
+    const std::uintmax_t size = fs::file_size(log, error);
+    return !error && size <= 4096u + 1024u && size < big;
+  }));
+  const std::uint64_t free_before = flooded(installation);
+  const clock::time_point free_from = clock::now();
+  ::Sleep(3000);
+  std::cout << "component output, log not held: "
+            << megabytes_per_second(flooded(installation) - free_before, clock::now() - free_from)
+            << " MB/s\n";
+  EXPECT_EQ(installation.tool("--stop dariri").exit_code, 0);
+  expect_nothing_left("after a stop with the log free");
+  ASSERT_TRUE(service_processes_ended());
   EXPECT_EQ(installation.tool("--uninstall dariri").exit_code, 0);
 }
 
