@@ -7,6 +7,7 @@
 
 #include <boost/filesystem/operations.hpp>
 
+#include "platform/grow_buffer.h"
 #include "platform/last_error.h"
 #include "platform/text.h"
 #include "service_control/event_source.h"
@@ -54,21 +55,25 @@ RegisteredCommand registered_command(SystemApi& api, SC_HANDLE manager, const st
       api.open_service(manager, platform::to_wide(name).c_str(), SERVICE_QUERY_CONFIG), {&api});
   if (!service) return {last_error(), {}};
   std::vector<std::uint64_t> buffer;  // aligned for the record and its texts
-  DWORD needed = 0;
-  // The configuration may grow between the calls: a few rounds, not forever.
-  for (int round = 0; round < 3; ++round) {
-    auto* config =
-        buffer.empty() ? nullptr : reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-    const auto size = static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t));
-    if (api.query_service_config(service.get(), config, size, &needed)) {
-      if (config == nullptr || config->lpBinaryPathName == nullptr) return {ERROR_SUCCESS, {}};
-      return {ERROR_SUCCESS, config->lpBinaryPathName};
-    }
-    const DWORD error = last_error();
-    if (error != ERROR_INSUFFICIENT_BUFFER) return {error, {}};
-    buffer.assign(needed / sizeof(std::uint64_t) + 1, 0);
-  }
-  return {ERROR_INSUFFICIENT_BUFFER, {}};
+  constexpr std::size_t kUnit = sizeof(std::uint64_t);
+  // The record is at most 8 KB; the configuration may grow between the calls.
+  const platform::Fill fill = platform::grow_to_fit(
+      buffer, 0, 64 * 1024 / kUnit, [&](std::uint64_t* data, std::size_t size) {
+        auto* config = size == 0 ? nullptr : reinterpret_cast<QUERY_SERVICE_CONFIGW*>(data);
+        DWORD needed = 0;
+        if (api.query_service_config(service.get(), config, static_cast<DWORD>(size * kUnit),
+                                     &needed)) {
+          return platform::Fill::fits(size);
+        }
+        const DWORD error = last_error();
+        if (error != ERROR_INSUFFICIENT_BUFFER) return platform::Fill::failed(error);
+        return platform::Fill::too_small((needed + kUnit - 1) / kUnit, error);
+      });
+  if (fill.outcome != platform::Fill::Outcome::kFits) return {fill.error, {}};
+  const auto* config =
+      buffer.empty() ? nullptr : reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer.data());
+  if (config == nullptr || config->lpBinaryPathName == nullptr) return {ERROR_SUCCESS, {}};
+  return {ERROR_SUCCESS, config->lpBinaryPathName};
 }
 
 // What a check that cannot read the configuration does.

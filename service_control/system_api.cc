@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "platform/executable_path.h"
 #include "platform/handles.h"
 #include "platform/last_error.h"
 
@@ -19,11 +20,9 @@ IsServiceAccount load_is_service_account() {
   // From the system's folder, never one a program's search path finds first;
   // kept loaded for the process's life.
   static const platform::unique_hmodule library = [] {
-    wchar_t folder[MAX_PATH];
-    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return platform::unique_hmodule();
-    return platform::unique_hmodule(
-        ::LoadLibraryW((std::wstring(folder, length) + L"\\netapi32.dll").c_str()));
+    const std::wstring folder = platform::system_folder();
+    if (folder.empty()) return platform::unique_hmodule();
+    return platform::unique_hmodule(::LoadLibraryW((folder + L"\\netapi32.dll").c_str()));
   }();
   if (!library) return nullptr;
   return reinterpret_cast<IsServiceAccount>(

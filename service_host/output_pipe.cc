@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/grow_buffer.h"
 #include "platform/last_error.h"
 
 namespace vmrsmgr {
@@ -43,12 +44,20 @@ std::unique_ptr<PipeSecurity> own_account_only() {
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
     throw failed_call("cannot read the service's account");
   }
-  DWORD size = 0;
-  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  security->user.resize(size);
-  if (size == 0 ||
-      !::GetTokenInformation(token.get(), TokenUser, security->user.data(), size, &size)) {
-    throw failed_call("cannot read the service's account");
+  const platform::Fill fill = platform::grow_to_fit(
+      security->user, sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE, 65536,
+      [&token](unsigned char* data, std::size_t size) {
+        DWORD needed = 0;
+        if (::GetTokenInformation(token.get(), TokenUser, data, static_cast<DWORD>(size),
+                                  &needed)) {
+          return platform::Fill::fits(size);
+        }
+        const DWORD error = ::GetLastError();
+        return error == ERROR_INSUFFICIENT_BUFFER ? platform::Fill::too_small(needed, error)
+                                                  : platform::Fill::failed(error);
+      });
+  if (fill.outcome != platform::Fill::Outcome::kFits) {
+    throw platform::windows_error(fill.error, "cannot read the service's account");
   }
   const PSID account = reinterpret_cast<TOKEN_USER*>(security->user.data())->User.Sid;
   SID_IDENTIFIER_AUTHORITY creator = SECURITY_CREATOR_SID_AUTHORITY;

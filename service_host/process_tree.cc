@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/grow_buffer.h"
 #include "platform/handles.h"
 #include "service_host/component_job.h"
 
@@ -89,13 +90,15 @@ std::vector<std::uint32_t> interrupt(DWORD id) {
     if (!::GenerateConsoleCtrlEvent(CTRL_C_EVENT, id)) return {};
     return {id};
   }
-  std::vector<DWORD> reached(64);
-  DWORD count = ::GetConsoleProcessList(reached.data(), static_cast<DWORD>(reached.size()));
-  if (count > reached.size()) {
-    reached.resize(count);
-    count = ::GetConsoleProcessList(reached.data(), static_cast<DWORD>(reached.size()));
-  }
-  reached.resize(std::min<std::size_t>(count, reached.size()));
+  std::vector<DWORD> reached;
+  const platform::Fill listed =
+      platform::grow_to_fit(reached, 64, 65536, [](DWORD* ids, std::size_t size) {
+        const DWORD count = ::GetConsoleProcessList(ids, static_cast<DWORD>(size));
+        if (count == 0) return platform::Fill::failed(::GetLastError());
+        return count <= size ? platform::Fill::fits(count)
+                             : platform::Fill::too_small(count, ERROR_INSUFFICIENT_BUFFER);
+      });
+  if (listed.outcome != platform::Fill::Outcome::kFits) reached.clear();
   const BOOL sent = ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
   ::FreeConsole();
   if (!sent) return {};

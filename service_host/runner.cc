@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/executable_path.h"
 #include "platform/handles.h"
 #include "platform/last_error.h"
 #include "platform/text.h"
@@ -68,15 +69,8 @@ std::string interpreter_command_line(const std::string& interpreter, const std::
 }
 
 std::wstring command_interpreter() {
-  std::wstring folder(MAX_PATH, L'\0');
-  UINT length = ::GetSystemDirectoryW(folder.data(), MAX_PATH);
-  if (length >= MAX_PATH) {
-    folder.resize(length);
-    length = ::GetSystemDirectoryW(folder.data(), length);
-  }
-  if (length == 0 || length >= folder.size()) return {};
-  folder.resize(length);
-  return folder + L"\\cmd.exe";
+  const std::wstring folder = platform::system_folder();
+  return folder.empty() ? folder : folder + L"\\cmd.exe";
 }
 
 RunnerCalls system_calls() {
