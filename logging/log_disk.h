@@ -10,6 +10,7 @@
 #include <boost/filesystem/path.hpp>
 #include <boost/system/error_code.hpp>
 
+#include "platform/last_error.h"
 #include "platform/log_file.h"
 
 namespace vmrsmgr {
@@ -57,10 +58,10 @@ class LogDisk {
   platform::LogFile file_;
 };
 
-// The system's text for an error of the log's file or its folder, of
-// LogFile, of the file system library, or of what the rotation raised.
-std::string disk_error_text(std::uint32_t error);
-std::string disk_error_text(const boost::system::error_code& error);
-std::string disk_error_text(const std::exception& failure);
+// The reason of a disk error, as platform::error_description gives it.
+template <typename Error>
+std::string disk_error_text(const Error& error) {
+  return platform::error_description(error);
+}
 
 }  // namespace vmrsmgr

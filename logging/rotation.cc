@@ -58,7 +58,7 @@ std::vector<std::string> StuckLogs::reports(const OldLogs& old) {
   for (const auto& [path, error] : old.kept) {
     if (stuck_.insert(path).second) {
       texts.push_back("Old log " + path.string() +
-                      " could not be removed: " + disk_error_text(error));
+                      " could not be removed: " + platform::error_description(error));
     }
   }
   for (const fs::path& path : old.removed) {

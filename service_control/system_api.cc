@@ -2,12 +2,10 @@
 
 #include <sddl.h>
 
-#include <iostream>
 #include <string>
 
 #include "platform/executable_path.h"
 #include "platform/handles.h"
-#include "platform/last_error.h"
 
 namespace vmrsmgr {
 namespace {
@@ -124,15 +122,5 @@ SystemApi& real_system_api() {
   static RealSystemApi api;
   return api;
 }
-
-DWORD last_error() { return ::GetLastError(); }
-
-int report_failure(std::ostream& stream, const char* message, DWORD error) {
-  stream << message << std::endl;
-  platform::print_error(error);
-  return 1;
-}
-
-void print_lsa_error(NTSTATUS status) { platform::print_error(::LsaNtStatusToWinError(status)); }
 
 }  // namespace vmrsmgr

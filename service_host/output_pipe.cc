@@ -16,10 +16,6 @@ namespace {
 
 using platform::unique_handle;
 
-std::system_error failed_call(const std::string& what) {
-  return platform::windows_error(::GetLastError(), what);
-}
-
 // Tries with a new name when the one drawn is taken: 128 random bits make
 // that a rare accident, never a siege that stops every launch.
 constexpr int kPipeNameAttempts = 8;
@@ -42,7 +38,7 @@ std::unique_ptr<PipeSecurity> own_account_only() {
   auto security = std::make_unique<PipeSecurity>();
   unique_handle token;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-    throw failed_call("cannot read the service's account");
+    throw platform::failed_call("cannot read the service's account");
   }
   const platform::Fill fill = platform::grow_to_fit(
       security->user, sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE, 65536,
@@ -67,7 +63,8 @@ std::unique_ptr<PipeSecurity> own_account_only() {
   security->acl.resize(sizeof(ACL) + 2 * ace + ::GetLengthSid(account) + ::GetSidLengthRequired(1));
   const PACL acl = reinterpret_cast<PACL>(security->acl.data());
   SECURITY_DESCRIPTOR* const descriptor = &security->descriptor;
-  if (!::InitializeSid(owner_rights, &creator, 1)) throw failed_call("cannot name OWNER RIGHTS");
+  if (!::InitializeSid(owner_rights, &creator, 1))
+    throw platform::failed_call("cannot name OWNER RIGHTS");
   *::GetSidSubAuthority(owner_rights, 0) = SECURITY_CREATOR_OWNER_RIGHTS_RID;
   if (!::InitializeAcl(acl, static_cast<DWORD>(security->acl.size()), ACL_REVISION) ||
       !::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, account) ||
@@ -76,7 +73,7 @@ std::unique_ptr<PipeSecurity> own_account_only() {
       !::SetSecurityDescriptorOwner(descriptor, account, FALSE) ||
       !::SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE) ||
       !::SetSecurityDescriptorControl(descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
-    throw failed_call("cannot make the output pipe's access list");
+    throw platform::failed_call("cannot make the output pipe's access list");
   }
   return security;
 }

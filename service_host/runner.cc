@@ -22,11 +22,6 @@ namespace {
 
 using platform::unique_handle;
 
-// A failure of the calling thread's last Windows call, as one line.
-std::system_error failed_call(const std::string& what) {
-  return platform::windows_error(::GetLastError(), what);
-}
-
 std::int64_t steady_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -205,7 +200,7 @@ void Runner::launch_and_read() {
   // The system's interpreter by its full path, never one found beside the
   // program, also as the application name.
   const std::wstring interpreter_path = command_interpreter();
-  if (interpreter_path.empty()) throw failed_call("cannot find the command interpreter");
+  if (interpreter_path.empty()) throw platform::failed_call("cannot find the command interpreter");
   const std::string interpreter = platform::to_narrow(interpreter_path);
   std::string command_line = interpreter_command_line(interpreter, command_);
   // Suspended until it is in the job, so that nothing it starts escapes.
@@ -215,14 +210,14 @@ void Runner::launch_and_read() {
                        CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
                        folder_.empty() ? nullptr : folder_.c_str(), &startup, &info);
   if (!created) {
-    throw failed_call(folder_.empty() ? "cannot start " + command_
-                                      : "cannot start " + command_ + " in " + folder_);
+    throw platform::failed_call(folder_.empty() ? "cannot start " + command_
+                                                : "cannot start " + command_ + " in " + folder_);
   }
   const unique_handle process(info.hProcess);
   const unique_handle main_thread(info.hThread);
   if (job_ != nullptr) job_error_ = job_->assign(process.get());
   if (::ResumeThread(main_thread.get()) == static_cast<DWORD>(-1)) {
-    const std::system_error error = failed_call("cannot run " + command_);
+    const std::system_error error = platform::failed_call("cannot run " + command_);
     ::TerminateProcess(process.get(), 1);
     throw error;
   }
@@ -291,7 +286,7 @@ void Runner::read_until_done(HANDLE pipe, HANDLE process) {
     const DWORD timeout = stopping ? static_cast<DWORD>(stop_at - now) : INFINITE;
     // A finished read is taken at the top of the loop.
     const DWORD woke = calls_.wait_any(count, handles, timeout);
-    if (woke == WAIT_FAILED) throw failed_call("cannot wait for the command's output");
+    if (woke == WAIT_FAILED) throw platform::failed_call("cannot wait for the command's output");
     if (watch_command && woke == WAIT_OBJECT_0 + count - 1) command_ended = true;
   }
   if (reading.active) {
