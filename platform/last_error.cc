@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include <boost/filesystem/exception.hpp>
+#include <boost/system/error_code.hpp>
 
 #ifdef _WIN32
 #include <windows.h>

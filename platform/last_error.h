@@ -8,7 +8,10 @@
 #include <string>
 #include <system_error>
 
-#include <boost/system/error_code.hpp>
+// Declared only: the test programs that own handles are built without Boost.
+namespace boost::system {
+class error_code;
+}  // namespace boost::system
 
 namespace vmrsmgr::platform {
 
