@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/executable_path.h"
 #include "platform/handles.h"
 
@@ -113,7 +114,7 @@ class RealSystemApi final : public SystemApi {
     return ::GetModuleFileNameW(nullptr, buffer, size);
   }
   void sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
-  std::uint64_t tick_count() override { return ::GetTickCount64(); }
+  std::uint64_t tick_count() override { return platform::monotonic_ms(); }
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "platform/clock.h"
 #include "platform/executable_path.h"
 #include "platform/grow_buffer.h"
 #include "platform/handles.h"
@@ -105,9 +106,9 @@ bool ComponentJob::empty() const { return !job_ || active_processes(job_.get()) 
 bool ComponentJob::terminate(std::uint32_t wait_ms) const {
   if (empty()) return true;
   ::TerminateJobObject(job_.get(), 1);
-  const ULONGLONG until = ::GetTickCount64() + wait_ms;
+  const std::uint64_t until = platform::monotonic_ms() + wait_ms;
   while (active_processes(job_.get()) != 0) {
-    if (::GetTickCount64() >= until) return false;
+    if (platform::monotonic_ms() >= until) return false;
     ::Sleep(10);
   }
   return true;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/clock.h"
 #include "platform/grow_buffer.h"
 #include "platform/handles.h"
 #include "service_host/component_job.h"
@@ -174,12 +175,12 @@ class WindowsProcesses final : public ProcessSystem {
   }
 
   void wait_all(const std::vector<Process*>& processes, std::uint32_t timeout_ms) override {
-    const ULONGLONG until = ::GetTickCount64() + timeout_ms;
+    const std::uint64_t until = platform::monotonic_ms() + timeout_ms;
     std::vector<HANDLE> handles;
     for (Process* p : processes) handles.push_back(static_cast<WindowsProcess*>(p)->handle());
     // At most 64 handles a wait: one batch after the other, within one deadline.
     for (std::size_t from = 0; from < handles.size(); from += MAXIMUM_WAIT_OBJECTS) {
-      const ULONGLONG now = ::GetTickCount64();
+      const std::uint64_t now = platform::monotonic_ms();
       if (now >= until) return;
       const std::size_t count = std::min<std::size_t>(MAXIMUM_WAIT_OBJECTS, handles.size() - from);
       ::WaitForMultipleObjects(static_cast<DWORD>(count), handles.data() + from, TRUE,

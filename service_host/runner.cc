@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/executable_path.h"
 #include "platform/handles.h"
 #include "platform/last_error.h"
@@ -22,11 +23,7 @@ namespace {
 
 using platform::unique_handle;
 
-std::int64_t steady_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+std::int64_t now_ms() { return static_cast<std::int64_t>(platform::monotonic_ms()); }
 
 std::string empty_chunk() {
   std::string chunk;
@@ -85,7 +82,7 @@ Runner::Runner(std::string command, std::string folder, const ComponentJob* job,
       current_(empty_chunk()) {}
 
 void Runner::stop_reading(std::chrono::milliseconds after) {
-  const std::int64_t at = steady_ms() + static_cast<std::int64_t>(after.count());
+  const std::int64_t at = now_ms() + static_cast<std::int64_t>(after.count());
   std::int64_t asked = stop_at_.load();
   while (at < asked && !stop_at_.compare_exchange_weak(asked, at)) {
   }
@@ -257,7 +254,7 @@ void Runner::read_until_done(HANDLE pipe, HANDLE process) {
   for (;;) {
     const std::int64_t stop_at = stop_at_.load();
     const bool stopping = stop_at != kNoStop;
-    const std::int64_t now = steady_ms();
+    const std::int64_t now = now_ms();
     if (stopping && now >= stop_at) break;
     if (!reading.active && has_room()) {
       if (!::ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr,
