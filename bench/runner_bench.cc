@@ -34,8 +34,8 @@
 namespace {
 
 using vmrsmgr::Runner;
+using vmrsmgr::ServiceHandle;
 using vmrsmgr::platform::unique_handle;
-using vmrsmgr::testing::unique_schandle;
 using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point start) {
@@ -114,7 +114,7 @@ double stop_time(const std::string& component_options) {
     return -1;
   }
   ::Sleep(500);  // the component and its child are up
-  const unique_schandle service = open_service("dariri", SERVICE_STOP | SERVICE_QUERY_STATUS);
+  const ServiceHandle service = open_service("dariri", SERVICE_STOP | SERVICE_QUERY_STATUS);
   SERVICE_STATUS status{};
   const Clock::time_point start = Clock::now();
   ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
@@ -280,7 +280,7 @@ Flood flood(int seconds, const std::string& config) {
   const std::string written = vmrsmgr::testing::Installation::read(running.installation.root() /
                                                                    "dariri" / "flooded.component");
   if (!written.empty()) result.logged_mb_per_s = std::stod(written) / 1e6 / flooded_s;
-  const unique_schandle control =
+  const ServiceHandle control =
       vmrsmgr::testing::open_service("dariri", SERVICE_STOP | SERVICE_QUERY_STATUS);
   SERVICE_STATUS status{};
   const Clock::time_point stop = Clock::now();

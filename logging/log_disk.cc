@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/operations.hpp>
 
 namespace vmrsmgr {
@@ -56,23 +55,6 @@ bool LogDisk::write_note(const fs::path& path, const std::string& text) {
   if (remove(path)) return false;
   platform::LogFile note;
   return note.open(path) && note.write(text.data(), text.size()) == text.size();
-}
-
-std::string disk_error_text(std::uint32_t error) {
-  std::string text = platform::error_text(error);
-  return text.empty() ? "system error " + std::to_string(error) : text;
-}
-
-std::string disk_error_text(const boost::system::error_code& error) {
-  if (error.category() == boost::system::system_category()) {
-    return disk_error_text(static_cast<std::uint32_t>(error.value()));
-  }
-  return error.message();
-}
-
-std::string disk_error_text(const std::exception& failure) {
-  const auto* file_error = dynamic_cast<const fs::filesystem_error*>(&failure);
-  return file_error ? disk_error_text(file_error->code()) : failure.what();
 }
 
 }  // namespace vmrsmgr

@@ -57,10 +57,4 @@ class LogDisk {
   platform::LogFile file_;
 };
 
-// The system's text for an error of the log's file or its folder, of
-// LogFile, of the file system library, or of what the rotation raised.
-std::string disk_error_text(std::uint32_t error);
-std::string disk_error_text(const boost::system::error_code& error);
-std::string disk_error_text(const std::exception& failure);
-
 }  // namespace vmrsmgr

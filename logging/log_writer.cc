@@ -6,6 +6,8 @@
 #include <limits>
 #include <utility>
 
+#include "platform/last_error.h"
+
 namespace vmrsmgr {
 namespace {
 
@@ -130,7 +132,7 @@ void LogWriter::rotate_file(std::string_view line) {
     // Once for each time the log gets stuck, not for every try.
     if (!std::exchange(move_failing_, true)) {
       report_log_failure(e.what());
-      const std::string reason = disk_error_text(e);
+      const std::string reason = platform::error_description(e);
       report(stamp, "Log " + path_.string() + " could not be rotated: " + reason +
                         "; it keeps growing until a later rotation succeeds");
       tell(LogTrouble::kCannotRotate, path_.string(), reason);
@@ -178,7 +180,7 @@ void LogWriter::tell(LogTrouble trouble, const std::string& file,
 void LogWriter::fail(LogTrouble trouble, std::uint32_t error) noexcept {
   if (!std::exchange(failing_, true) && observer_) {
     try {
-      tell(trouble, path_.string(), disk_error_text(error));
+      tell(trouble, path_.string(), platform::error_description(error));
     } catch (...) {
       // Told or not, the lines are counted.
     }
@@ -288,7 +290,7 @@ void LogWriter::lose_pending(std::size_t written, std::uint32_t error) noexcept 
     end_cut_line({data + first, written - first});
     std::string reason;
     try {
-      reason = disk_error_text(error);
+      reason = platform::error_description(error);
     } catch (...) {
       // The count matters more than its cause.
     }

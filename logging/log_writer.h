@@ -15,6 +15,7 @@
 #include "logging/log_settings.h"
 #include "logging/lost_lines.h"
 #include "logging/rotation.h"
+#include "platform/clock.h"
 
 namespace vmrsmgr {
 
@@ -43,11 +44,11 @@ void report_log_failure(const char* what) noexcept;
 // line of the file, even around lines that could not be written.
 class LogWriter {
  public:
-  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+  using Clock = std::function<platform::MonotonicClock::time_point()>;
 
   // Writes, moves and removes through disk; clock paces the retries of a
   // rotation that failed.
-  explicit LogWriter(std::unique_ptr<LogDisk> disk, Clock clock = std::chrono::steady_clock::now);
+  explicit LogWriter(std::unique_ptr<LogDisk> disk, Clock clock = platform::MonotonicClock::now);
   ~LogWriter();
   LogWriter(const LogWriter&) = delete;
   LogWriter& operator=(const LogWriter&) = delete;
@@ -125,7 +126,7 @@ class LogWriter {
   // succeeds, and tried again after a further rotation size or a while.
   bool move_failing_ = false;
   std::int64_t retry_size_ = 0;
-  std::chrono::steady_clock::time_point retry_time_;
+  platform::MonotonicClock::time_point retry_time_;
 };
 
 }  // namespace vmrsmgr

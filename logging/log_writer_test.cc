@@ -18,6 +18,7 @@
 
 #include "logging/testing/faulty_disk.h"
 #include "logging/testing/log_texts.h"
+#include "platform/last_error.h"
 #include "tests/temp_folder.h"
 
 namespace vmrsmgr {
@@ -41,7 +42,7 @@ std::string log_line(int second, const std::string& text) {
   return stamp(second) + " " + text + "\r\n";
 }
 
-std::string disk_full() { return platform::error_text(platform::disk_full_error()); }
+std::string disk_full() { return platform::system_message(platform::disk_full_error()); }
 
 // A writer on a faulty disk, with a clock the test moves; each line is
 // stamped a second after the one before, and each run of the service is a
@@ -331,7 +332,7 @@ TEST(LogWriter, LinesLostToAFailedWriteAreCountedInTheNextFile) {
   s.line("after");
   s.close();
   EXPECT_EQ(log_texts(dir, "real.log"),
-            (Texts{"lost 5: " + platform::error_text(ENOSPC), "after"}));
+            (Texts{"lost 5: " + platform::system_message(ENOSPC), "after"}));
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/clock.h"
+
 namespace vmrsmgr {
 namespace {
 
@@ -102,7 +104,7 @@ void Logger::hand_over(std::string_view tag, std::string_view message) {
 // producer last gave up.
 bool Logger::wait_for_slot(Ring::Claim& claim) {
   const std::int64_t limit = wait_limit_.load(std::memory_order_relaxed);
-  const auto since = std::chrono::steady_clock::now();
+  const auto since = platform::MonotonicClock::now();
   bool given_up = limit >= 0 && overflowing_.load(std::memory_order_relaxed);
   while (!given_up) {
     if (!accepting_.load()) return false;
@@ -113,7 +115,7 @@ bool Logger::wait_for_slot(Ring::Claim& claim) {
       return true;
     }
     given_up =
-        limit >= 0 && std::chrono::steady_clock::now() - since >= std::chrono::microseconds(limit);
+        limit >= 0 && platform::MonotonicClock::now() - since >= std::chrono::microseconds(limit);
   }
   overflowing_.store(true, std::memory_order_relaxed);
   dropped_.add(now_in_microseconds());

@@ -6,6 +6,8 @@
 #include <boost/filesystem/exception.hpp>
 #include <boost/lexical_cast/try_lexical_convert.hpp>
 
+#include "platform/last_error.h"
+
 namespace vmrsmgr {
 
 namespace fs = boost::filesystem;
@@ -57,7 +59,7 @@ std::vector<OldLogReport> StuckLogs::reports(const OldLogs& old) {
   std::vector<OldLogReport> texts;
   for (const auto& [path, error] : old.kept) {
     if (stuck_.insert(path).second) {
-      std::string reason = disk_error_text(error);
+      std::string reason = platform::error_description(error);
       std::string text = "Old log " + path.string() + " could not be removed: " + reason;
       texts.push_back({path, std::move(reason), std::move(text)});
     }

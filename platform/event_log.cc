@@ -10,13 +10,6 @@
 namespace vmrsmgr::platform {
 namespace {
 
-struct deregister_event_source {
-  using pointer = HANDLE;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { ::DeregisterEventSource(h); }
-};
-using unique_event_source = unique_any<deregister_event_source>;
-
 // The event log takes at most 31839 characters an insert and refuses the
 // whole event beyond; a shortened text is better than none.
 constexpr std::size_t kLongestInsert = 31000;

@@ -5,6 +5,7 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 
+#include "platform/grow_buffer.h"
 #include "platform/last_error.h"
 #include "platform/text.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 // Windows paths have at most 32767 characters; the bound keeps a misbehaving
 // call from growing the buffer forever.
-constexpr std::uint32_t kLongestPath = 65536;
+constexpr std::size_t kLongestPath = 65536;
 
 }  // namespace
 
@@ -25,30 +26,38 @@ std::wstring executable_path() {
 
 std::wstring executable_path(const ModuleFileName& module_file_name) {
   std::wstring path;
-  for (std::uint32_t size = MAX_PATH; size <= kLongestPath; size *= 2) {
-    path.resize(size);
-    const std::uint32_t length = module_file_name(path.data(), size);
-    // A path that filled the whole buffer may have been cut.
-    if (length < size) {
-      path.resize(length);
-      return path;
-    }
-  }
-  return {};
+  const Fill fill =
+      grow_to_fit(path, MAX_PATH, kLongestPath, [&](wchar_t* buffer, std::size_t size) {
+        const std::uint32_t length = module_file_name(buffer, static_cast<std::uint32_t>(size));
+        // A path that filled the whole buffer may have been cut.
+        return length < size ? Fill::fits(length) : Fill::too_small(0, ERROR_INSUFFICIENT_BUFFER);
+      });
+  return fill.outcome == Fill::Outcome::kFits ? path : std::wstring();
 }
 
 std::wstring process_program(void* process) {
   std::wstring path;
-  for (DWORD size = MAX_PATH; size <= kLongestPath; size *= 2) {
-    path.resize(size);
-    DWORD length = size;
-    if (::QueryFullProcessImageNameW(process, 0, path.data(), &length)) {
-      path.resize(length);
-      return path;
-    }
-    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
-  }
-  return {};
+  const Fill fill =
+      grow_to_fit(path, MAX_PATH, kLongestPath, [&](wchar_t* buffer, std::size_t size) {
+        DWORD length = static_cast<DWORD>(size);
+        if (::QueryFullProcessImageNameW(process, 0, buffer, &length)) return Fill::fits(length);
+        const DWORD error = ::GetLastError();
+        return error == ERROR_INSUFFICIENT_BUFFER ? Fill::too_small(0, error) : Fill::failed(error);
+      });
+  return fill.outcome == Fill::Outcome::kFits ? path : std::wstring();
+}
+
+std::wstring system_folder() {
+  std::wstring folder;
+  const Fill fill =
+      grow_to_fit(folder, MAX_PATH, kLongestPath, [](wchar_t* buffer, std::size_t size) {
+        const UINT length = ::GetSystemDirectoryW(buffer, static_cast<UINT>(size));
+        if (length == 0) return Fill::failed(::GetLastError());
+        // Too small, the answer is the size needed with its terminator.
+        return length < size ? Fill::fits(length)
+                             : Fill::too_small(length, ERROR_INSUFFICIENT_BUFFER);
+      });
+  return fill.outcome == Fill::Outcome::kFits ? folder : std::wstring();
 }
 
 std::string enter_folder_of(const std::wstring& program_path) {

@@ -20,6 +20,10 @@ std::wstring executable_path(const ModuleFileName& module_file_name);
 // not give it. The handle is a HANDLE, kept opaque here.
 std::wstring process_program(void* process);
 
+// The system's folder (System32), however long; empty when the system does
+// not give it.
+std::wstring system_folder();
+
 // Makes the folder of the program at program_path the current folder (the
 // path is wide, so any letter survives; an empty one changes nothing), and
 // gives the current folder in the program's narrow text. Raises a

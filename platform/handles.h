@@ -68,6 +68,12 @@ struct free_library {
   static void close(pointer h) noexcept { ::FreeLibrary(h); }
 };
 
+struct deregister_event_source {
+  using pointer = HANDLE;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::DeregisterEventSource(h); }
+};
+
 template <typename T>
 struct local_free {
   using pointer = T;
@@ -80,6 +86,7 @@ struct local_free {
 using unique_handle = unique_any<traits::close_handle>;
 using unique_hfile = unique_any<traits::close_hfile>;
 using unique_hmodule = unique_any<traits::free_library>;
+using unique_event_source = unique_any<traits::deregister_event_source>;
 template <typename T>
 using unique_hlocal = unique_any<traits::local_free<T>>;
 

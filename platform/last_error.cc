@@ -1,12 +1,22 @@
 #include "platform/last_error.h"
 
+#include <cerrno>
+
+#include <boost/filesystem/exception.hpp>
+#include <boost/system/error_code.hpp>
+
+#ifdef _WIN32
 #include <windows.h>
+#include <ntsecapi.h>
 
 #include "platform/handles.h"
 #include "platform/text.h"
+#endif
 
 namespace vmrsmgr::platform {
 namespace {
+
+#ifdef _WIN32
 
 // Keeps std::system_error's own "what: message" form while the message
 // comes from FormatMessageW in the program's code page.
@@ -32,7 +42,23 @@ std::string message_as_given(std::uint32_t code) {
   return text;
 }
 
+#else
+
+std::string message_as_given(std::uint32_t code) {
+  return std::generic_category().message(static_cast<int>(code));
+}
+
+#endif
+
 }  // namespace
+
+std::uint32_t last_error() noexcept {
+#ifdef _WIN32
+  return ::GetLastError();
+#else
+  return static_cast<std::uint32_t>(errno);
+#endif
+}
 
 std::string system_message(std::uint32_t code) {
   std::string text = message_as_given(code);
@@ -40,9 +66,32 @@ std::string system_message(std::uint32_t code) {
   return text;
 }
 
+std::string error_description(std::uint32_t code) {
+  std::string text = system_message(code);
+  return text.empty() ? "system error " + std::to_string(code) : text;
+}
+
+std::string error_description(const boost::system::error_code& error) {
+  if (error.category() == boost::system::system_category()) {
+    return error_description(static_cast<std::uint32_t>(error.value()));
+  }
+  return error.message();
+}
+
+std::string error_description(const std::exception& failure) {
+  const auto* file_error = dynamic_cast<const boost::filesystem::filesystem_error*>(&failure);
+  return file_error ? error_description(file_error->code()) : failure.what();
+}
+
+#ifdef _WIN32
+
 std::system_error windows_error(std::uint32_t code, const std::string& what) {
   static const WindowsCategory category;
   return std::system_error(static_cast<int>(code), category, what);
+}
+
+std::system_error failed_call(const std::string& what) {
+  return windows_error(::GetLastError(), what);
 }
 
 void print_error(std::uint32_t code, std::ostream& out) {
@@ -51,5 +100,15 @@ void print_error(std::uint32_t code, std::ostream& out) {
   // Text-mode streams turn "\n" into "\r\n" themselves.
   out << static_cast<int>(code) << '\n' << text << std::endl;
 }
+
+int report_failure(std::ostream& stream, const char* message, std::uint32_t error) {
+  stream << message << std::endl;
+  print_error(error);
+  return 1;
+}
+
+void print_lsa_error(long status) { print_error(::LsaNtStatusToWinError(status)); }
+
+#endif
 
 }  // namespace vmrsmgr::platform

@@ -6,13 +6,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
-
-#include "platform/last_error.h"
 #else
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 #endif
 
@@ -103,8 +100,6 @@ bool is_sharing_conflict(std::uint32_t error) noexcept {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-std::string error_text(std::uint32_t error) { return system_message(error); }
-
 boost::filesystem::path system_path(const boost::filesystem::path& path) {
   return extended_length_path(path.native());
 }
@@ -160,10 +155,6 @@ bool is_disk_full(std::uint32_t error) noexcept { return error == ENOSPC || erro
 
 // Nothing but Windows keeps others from opening a file.
 bool is_sharing_conflict(std::uint32_t) noexcept { return false; }
-
-std::string error_text(std::uint32_t error) {
-  return std::generic_category().message(static_cast<int>(error));
-}
 
 boost::filesystem::path system_path(const boost::filesystem::path& path) { return path; }
 

@@ -59,9 +59,6 @@ bool is_disk_full(std::uint32_t error) noexcept;
 // for now, so that a later try may succeed.
 bool is_sharing_conflict(std::uint32_t error) noexcept;
 
-// The system's text for an error code of LogFile, without a line end.
-std::string error_text(std::uint32_t error);
-
 // The \\?\ form of an absolute Windows path, which the system takes past 260
 // characters without the LongPathsEnabled policy: separators become "\", "."
 // and ".." are resolved, \\server\share becomes \\?\UNC\server\share. A

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/last_error.h"
 #include "platform/text.h"
 #include "service_control/service_operations.h"
 
@@ -118,7 +119,7 @@ LogonAnswer try_service_logon(SystemApi& api, const std::string& account,
       api.logon_user(user.empty() ? nullptr : user.c_str(), principal ? nullptr : domain.c_str(),
                      secret.empty() ? nullptr : secret.c_str(), LOGON32_LOGON_SERVICE,
                      LOGON32_PROVIDER_DEFAULT, &raw) != FALSE;
-  const DWORD error = accepted ? ERROR_SUCCESS : last_error();
+  const DWORD error = accepted ? ERROR_SUCCESS : platform::last_error();
   const TokenHandle token(accepted ? raw : nullptr, {&api});
   return {accepted, error};
 }
@@ -130,7 +131,7 @@ std::string managed_account_refusal(SystemApi& api, const std::string& lookup_na
   LSA_HANDLE raw = nullptr;
   const NTSTATUS opened = api.lsa_open_policy(&attributes, POLICY_LOOKUP_NAMES, &raw);
   if (opened != 0) {
-    print_lsa_error(opened);
+    platform::print_lsa_error(opened);
     return "Error: the local security policy could not be read to find " + lookup_name;
   }
   const PolicyHandle policy(raw, {&api});
@@ -143,7 +144,7 @@ std::string managed_account_refusal(SystemApi& api, const std::string& lookup_na
   const NTSTATUS checked = api.is_service_account(wide_name.data(), &is_service);
   if (checked == kStatusProcedureNotFound) return {};  // this Windows cannot tell
   if (checked != 0) {
-    print_lsa_error(checked);
+    platform::print_lsa_error(checked);
     return "Error: whether this machine may use " + lookup_name + " could not be checked";
   }
   if (is_service == FALSE) {

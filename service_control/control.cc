@@ -7,6 +7,7 @@
 
 #include <boost/filesystem/operations.hpp>
 
+#include "platform/grow_buffer.h"
 #include "platform/last_error.h"
 #include "platform/text.h"
 #include "service_control/event_source.h"
@@ -39,7 +40,7 @@ OpenedService open_service(const std::string& name, SystemApi& api, DWORD access
 }
 
 int report_not_opened() {
-  return report_failure(std::cout, "Cannot connect to Service", last_error());
+  return platform::report_failure(std::cout, "Cannot connect to Service", platform::last_error());
 }
 
 struct RegisteredCommand {
@@ -52,23 +53,27 @@ struct RegisteredCommand {
 RegisteredCommand registered_command(SystemApi& api, SC_HANDLE manager, const std::string& name) {
   const ServiceHandle service(
       api.open_service(manager, platform::to_wide(name).c_str(), SERVICE_QUERY_CONFIG), {&api});
-  if (!service) return {last_error(), {}};
+  if (!service) return {platform::last_error(), {}};
   std::vector<std::uint64_t> buffer;  // aligned for the record and its texts
-  DWORD needed = 0;
-  // The configuration may grow between the calls: a few rounds, not forever.
-  for (int round = 0; round < 3; ++round) {
-    auto* config =
-        buffer.empty() ? nullptr : reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-    const auto size = static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t));
-    if (api.query_service_config(service.get(), config, size, &needed)) {
-      if (config == nullptr || config->lpBinaryPathName == nullptr) return {ERROR_SUCCESS, {}};
-      return {ERROR_SUCCESS, config->lpBinaryPathName};
-    }
-    const DWORD error = last_error();
-    if (error != ERROR_INSUFFICIENT_BUFFER) return {error, {}};
-    buffer.assign(needed / sizeof(std::uint64_t) + 1, 0);
-  }
-  return {ERROR_INSUFFICIENT_BUFFER, {}};
+  constexpr std::size_t kUnit = sizeof(std::uint64_t);
+  // The record is at most 8 KB; the configuration may grow between the calls.
+  const platform::Fill fill = platform::grow_to_fit(
+      buffer, 0, 64 * 1024 / kUnit, [&](std::uint64_t* data, std::size_t size) {
+        auto* config = size == 0 ? nullptr : reinterpret_cast<QUERY_SERVICE_CONFIGW*>(data);
+        DWORD needed = 0;
+        if (api.query_service_config(service.get(), config, static_cast<DWORD>(size * kUnit),
+                                     &needed)) {
+          return platform::Fill::fits(size);
+        }
+        const DWORD error = platform::last_error();
+        if (error != ERROR_INSUFFICIENT_BUFFER) return platform::Fill::failed(error);
+        return platform::Fill::too_small((needed + kUnit - 1) / kUnit, error);
+      });
+  if (fill.outcome != platform::Fill::Outcome::kFits) return {fill.error, {}};
+  const auto* config =
+      buffer.empty() ? nullptr : reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer.data());
+  if (config == nullptr || config->lpBinaryPathName == nullptr) return {ERROR_SUCCESS, {}};
+  return {ERROR_SUCCESS, config->lpBinaryPathName};
 }
 
 // What a check that cannot read the configuration does.
@@ -86,7 +91,7 @@ bool refused_as_foreign(SystemApi& api, SC_HANDLE manager, const std::string& na
   if (registered.error != ERROR_SUCCESS) {
     const std::string message =
         "Cannot read the configuration of the service " + name + ", so it is left as it is";
-    report_failure(std::cerr, message.c_str(), registered.error);
+    platform::report_failure(std::cerr, message.c_str(), registered.error);
     return true;
   }
   if (runs_as_service(registered.command_line, name)) return false;
@@ -127,7 +132,8 @@ struct StopTexts {
 
 // The report of a wait that ended in another state than the one hoped for.
 int report_wait_failure(const WaitResult& waited, const char* failed) {
-  if (waited.error != ERROR_SUCCESS) return report_failure(std::cout, failed, waited.error);
+  if (waited.error != ERROR_SUCCESS)
+    return platform::report_failure(std::cout, failed, waited.error);
   // Left the pending state for another: no error code would say which.
   std::cout << failed << std::endl
             << describe_unexpected_state(waited.status.dwCurrentState) << std::endl;
@@ -140,7 +146,7 @@ int report_wait_failure(const WaitResult& waited, const char* failed) {
 int stop_and_wait(SystemApi& api, SC_HANDLE service, const StopTexts& texts) {
   SERVICE_STATUS status{};
   bool accepted = api.control_service(service, SERVICE_CONTROL_STOP, &status) != FALSE;
-  DWORD error = accepted ? ERROR_SUCCESS : last_error();
+  DWORD error = accepted ? ERROR_SUCCESS : platform::last_error();
   StopAnswer answer = classify_stop(accepted, error, status.dwCurrentState);
   if (answer == StopAnswer::kWaitForStart) {
     std::cout << texts.progress;
@@ -154,7 +160,7 @@ int stop_and_wait(SystemApi& api, SC_HANDLE service, const StopTexts& texts) {
       return report_wait_failure(started, texts.failed);
     }
     accepted = api.control_service(service, SERVICE_CONTROL_STOP, &status) != FALSE;
-    error = accepted ? ERROR_SUCCESS : last_error();
+    error = accepted ? ERROR_SUCCESS : platform::last_error();
     answer = classify_stop(accepted, error, status.dwCurrentState);
     if (answer == StopAnswer::kNotRunning) answer = StopAnswer::kWait;  // stopped meanwhile
   } else if (answer == StopAnswer::kWait) {
@@ -165,7 +171,7 @@ int stop_and_wait(SystemApi& api, SC_HANDLE service, const StopTexts& texts) {
       return 0;
     case StopAnswer::kFailed:
     case StopAnswer::kWaitForStart:
-      return report_failure(std::cout, texts.failed, error);
+      return platform::report_failure(std::cout, texts.failed, error);
     case StopAnswer::kWait:
       break;
   }
@@ -343,7 +349,7 @@ WaitResult wait_while_pending(SystemApi& api, SC_HANDLE service, SERVICE_STATUS 
     if (!first) std::cout << '.' << std::flush;
     api.sleep(interval);
     SERVICE_STATUS queried{};
-    if (!api.query_service_status(service, &queried)) return {status, last_error()};
+    if (!api.query_service_status(service, &queried)) return {status, platform::last_error()};
     status = queried;
     if (status.dwCurrentState != pending) return {status, ERROR_SUCCESS};
 
@@ -372,7 +378,8 @@ int uninstall_service(const std::string& service_name, SystemApi& api) {
     return 1;
   }
   if (!api.delete_service(opened.service.get())) {
-    return report_failure(std::cout, "Service Uninstalling error", last_error());
+    return platform::report_failure(std::cout, "Service Uninstalling error",
+                                    platform::last_error());
   }
   std::cout << "Dariri service uninstalled successfully." << std::endl;
   remove_event_source(service_name, api);
@@ -382,14 +389,15 @@ int uninstall_service(const std::string& service_name, SystemApi& api) {
 int start_service(const std::string& service_name, const ServiceFiles& files, SystemApi& api) {
   const ServiceHandle manager(api.open_sc_manager(SC_MANAGER_CONNECT), {&api});
   if (!manager)
-    return report_failure(std::cout, "Cannot connect to Service manager ", last_error());
+    return platform::report_failure(std::cout, "Cannot connect to Service manager ",
+                                    platform::last_error());
   const ServiceHandle service(
       api.open_service(manager.get(), platform::to_wide(service_name).c_str(), kStartAccess),
       {&api});
   if (!service) return report_not_opened();
   if (!api.start_service(service.get())) {
-    const DWORD error = last_error();
-    report_failure(std::cout, "Service Starting error", error);
+    const DWORD error = platform::last_error();
+    platform::report_failure(std::cout, "Service Starting error", error);
     // Wine's answer when the service stopped before its first report.
     if (error == ERROR_SERVICE_REQUEST_TIMEOUT) {
       report_exit(api, service.get(), SERVICE_STATUS{}, files);

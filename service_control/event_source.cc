@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "platform/last_error.h"
 #include "platform/text.h"
 
 namespace vmrsmgr {
@@ -19,7 +20,7 @@ LSTATUS set_value(SystemApi& api, HKEY key, const wchar_t* name, DWORD type, con
 }
 
 DWORD reported(DWORD error, const char* message) {
-  if (error != ERROR_SUCCESS) report_failure(std::cout, message, error);
+  if (error != ERROR_SUCCESS) platform::report_failure(std::cout, message, error);
   return error;
 }
 

@@ -36,7 +36,7 @@ LSA_UNICODE_STRING lsa_string(std::wstring& text) {
 int set_access_list(SystemApi& api, SC_HANDLE service) {
   PSECURITY_DESCRIPTOR raw = nullptr;
   if (!api.convert_security_descriptor(kServiceAccess, SDDL_REVISION_1, &raw)) {
-    platform::print_error(last_error());
+    platform::print_error(platform::last_error());
     return 1;
   }
   const LocalMemory descriptor(raw, {&api});
@@ -55,7 +55,7 @@ int grant_service_logon(SystemApi& api, const std::wstring& account) {
   const NTSTATUS opened =
       api.lsa_open_policy(&attributes, POLICY_LOOKUP_NAMES | POLICY_CREATE_ACCOUNT, &raw);
   if (opened != 0) {
-    print_lsa_error(opened);
+    platform::print_lsa_error(opened);
     return 1;
   }
   PolicyHandle policy(raw, {&api});
@@ -73,7 +73,7 @@ int grant_service_logon(SystemApi& api, const std::wstring& account) {
 
   const NTSTATUS closed = api.lsa_close(policy.release());
   if (closed != 0) {
-    print_lsa_error(closed);
+    platform::print_lsa_error(closed);
     return 1;
   }
   return 0;
@@ -88,7 +88,7 @@ class CreatedService {
   ~CreatedService() {
     if (!service_ || kept_) return;
     if (!api_.delete_service(service_.get())) {
-      report_failure(std::cout, "Service Uninstalling error", last_error());
+      platform::report_failure(std::cout, "Service Uninstalling error", platform::last_error());
       return;
     }
     std::cerr << "Service removed again: the installation did not complete" << std::endl;
@@ -131,7 +131,7 @@ LsaMemory<LSA_TRANSLATED_SID2> lookup_account_sid(SystemApi& api, LSA_HANDLE pol
   const LsaMemory<LSA_REFERENCED_DOMAIN_LIST> domains(domains_raw, {&api});
   LsaMemory<LSA_TRANSLATED_SID2> sids(sids_raw, {&api});
   if (status == 0) return sids;
-  print_lsa_error(status);
+  platform::print_lsa_error(status);
   return LsaMemory<LSA_TRANSLATED_SID2>(nullptr, {&api});
 }
 
@@ -197,7 +197,7 @@ int install_service(const ServiceDefinition& definition, SystemApi& api) {
   const ServiceHandle manager(api.open_sc_manager(SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE),
                               {&api});
   if (!manager) {
-    const DWORD error = last_error();
+    const DWORD error = platform::last_error();
     std::cerr << "Open Service manager failed: " << error << std::endl;
     return 1;
   }
@@ -214,7 +214,8 @@ int install_service(const ServiceDefinition& definition, SystemApi& api) {
                          SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                          command_line.c_str(), start_name.empty() ? nullptr : start_name.c_str(),
                          password.empty() ? nullptr : wide_password.c_str()));
-  if (!service) return report_failure(std::cerr, "Create Service failed", last_error());
+  if (!service)
+    return platform::report_failure(std::cerr, "Create Service failed", platform::last_error());
   std::cout << "Service has been installed" << std::endl;
 
   std::wstring description = platform::to_wide(definition.description);

@@ -29,7 +29,6 @@ using testing::error_report;
 using testing::open_manager;
 using testing::open_service;
 using testing::Outcome;
-using testing::unique_schandle;
 
 std::wstring full_path(const char* path) {
   const std::wstring given = L"Z:" + to_wide(path);
@@ -93,8 +92,8 @@ std::wstring test_service_command(const std::string& name, const char* behaviour
 std::string register_test_service(const char* behaviour, Program program = Program::kVmrsmgr) {
   const std::string name = unique_name("vmrsmgr-test-");
   const std::wstring command = test_service_command(name, behaviour, program);
-  const unique_schandle manager = open_manager(SC_MANAGER_ALL_ACCESS);
-  const unique_schandle service(::CreateServiceW(
+  const ServiceHandle manager = open_manager(SC_MANAGER_ALL_ACCESS);
+  const ServiceHandle service = testing::owned(::CreateServiceW(
       manager.get(), to_wide(name).c_str(), to_wide(name).c_str(), SERVICE_ALL_ACCESS,
       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(),
       nullptr, nullptr, nullptr, nullptr, nullptr));
@@ -126,7 +125,7 @@ std::vector<std::uint64_t> query(SC_HANDLE service, DWORD level) {
 }
 
 std::optional<Registration> registration(const std::string& name) {
-  const unique_schandle service = open_service(name, SERVICE_QUERY_CONFIG);
+  const ServiceHandle service = open_service(name, SERVICE_QUERY_CONFIG);
   if (!service) return std::nullopt;
   const std::vector<std::uint64_t> config = query(service.get(), 0);
   const std::vector<std::uint64_t> description = query(service.get(), SERVICE_CONFIG_DESCRIPTION);
@@ -439,7 +438,7 @@ TEST(ServiceManager, ReportsAndStopsAStartingService) {
   const std::string name = register_test_service("stay-pending");
   const Cleanup cleanup(name);
   {
-    const unique_schandle service = open_service(name, SERVICE_START);
+    const ServiceHandle service = open_service(name, SERVICE_START);
     ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << ::GetLastError();
   }
   expect_outcome(run("--status " + name + " --mode GUI"),

@@ -2,11 +2,11 @@
 
 #include <sddl.h>
 
-#include <iostream>
 #include <string>
 
+#include "platform/clock.h"
+#include "platform/executable_path.h"
 #include "platform/handles.h"
-#include "platform/last_error.h"
 
 namespace vmrsmgr {
 namespace {
@@ -19,11 +19,9 @@ IsServiceAccount load_is_service_account() {
   // From the system's folder, never one a program's search path finds first;
   // kept loaded for the process's life.
   static const platform::unique_hmodule library = [] {
-    wchar_t folder[MAX_PATH];
-    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return platform::unique_hmodule();
-    return platform::unique_hmodule(
-        ::LoadLibraryW((std::wstring(folder, length) + L"\\netapi32.dll").c_str()));
+    const std::wstring folder = platform::system_folder();
+    if (folder.empty()) return platform::unique_hmodule();
+    return platform::unique_hmodule(::LoadLibraryW((folder + L"\\netapi32.dll").c_str()));
   }();
   if (!library) return nullptr;
   return reinterpret_cast<IsServiceAccount>(
@@ -116,7 +114,7 @@ class RealSystemApi final : public SystemApi {
     return ::GetModuleFileNameW(nullptr, buffer, size);
   }
   void sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
-  std::uint64_t tick_count() override { return ::GetTickCount64(); }
+  std::uint64_t tick_count() override { return platform::monotonic_ms(); }
 };
 
 }  // namespace
@@ -125,15 +123,5 @@ SystemApi& real_system_api() {
   static RealSystemApi api;
   return api;
 }
-
-DWORD last_error() { return ::GetLastError(); }
-
-int report_failure(std::ostream& stream, const char* message, DWORD error) {
-  stream << message << std::endl;
-  platform::print_error(error);
-  return 1;
-}
-
-void print_lsa_error(NTSTATUS status) { platform::print_error(::LsaNtStatusToWinError(status)); }
 
 }  // namespace vmrsmgr

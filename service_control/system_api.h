@@ -8,7 +8,6 @@
 #include <ntsecapi.h>
 
 #include <cstdint>
-#include <iosfwd>
 #include <memory>
 #include <type_traits>
 
@@ -95,16 +94,5 @@ using LocalMemory = api_owner<HLOCAL, &SystemApi::local_free>;
 using RegistryKey = api_owner<HKEY, &SystemApi::reg_close_key>;
 template <typename T>
 using LsaMemory = api_owner<T*, &SystemApi::lsa_free_memory>;
-
-// The calling thread's last error code.
-DWORD last_error();
-
-// The fixed answer of a failed step: the message on its stream, then the
-// report of the error on standard output. Returns the failure's result, 1.
-int report_failure(std::ostream& stream, const char* message, DWORD error);
-
-// The report after an LSA call, which answers with a status and leaves the
-// thread's last error alone.
-void print_lsa_error(NTSTATUS status);
 
 }  // namespace vmrsmgr

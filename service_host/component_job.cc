@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "platform/clock.h"
 #include "platform/executable_path.h"
+#include "platform/grow_buffer.h"
 #include "platform/handles.h"
 
 namespace vmrsmgr {
@@ -57,24 +59,29 @@ bool ComponentJob::contains(HANDLE process, std::uint32_t id) const {
 std::vector<std::uint32_t> ComponentJob::members() const {
   std::vector<std::uint32_t> ids;
   if (!job_) return ids;
-  // The list is a header and a variable array; grow until every id fits.
-  for (std::size_t room = 64; room <= 65536; room *= 4) {
-    const std::size_t bytes = sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) + room * sizeof(ULONG_PTR);
-    std::vector<ULONG_PTR> buffer(bytes / sizeof(ULONG_PTR) + 1);
-    auto* list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
-    if (!::QueryInformationJobObject(job_.get(), JobObjectBasicProcessIdList, list,
-                                     static_cast<DWORD>(buffer.size() * sizeof(ULONG_PTR)),
-                                     nullptr) &&
-        ::GetLastError() != ERROR_MORE_DATA) {
-      return ids;
-    }
-    if (list->NumberOfProcessIdsInList < list->NumberOfAssignedProcesses) continue;
-    // Read through a pointer: the declared array has one element.
-    const ULONG_PTR* id = list->ProcessIdList;
-    for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i) {
-      ids.push_back(static_cast<std::uint32_t>(id[i]));
-    }
-    return ids;
+  // The list is a header and a variable array, counted here in ULONG_PTRs.
+  constexpr std::size_t kHeader = sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) / sizeof(ULONG_PTR);
+  std::vector<ULONG_PTR> buffer;
+  const platform::Fill fill = platform::grow_to_fit(
+      buffer, kHeader + 64, kHeader + 65536, [&](ULONG_PTR* data, std::size_t size) {
+        auto* list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(data);
+        if (!::QueryInformationJobObject(job_.get(), JobObjectBasicProcessIdList, list,
+                                         static_cast<DWORD>(size * sizeof(ULONG_PTR)), nullptr) &&
+            ::GetLastError() != ERROR_MORE_DATA) {
+          return platform::Fill::failed(::GetLastError());
+        }
+        if (list->NumberOfProcessIdsInList < list->NumberOfAssignedProcesses) {
+          return platform::Fill::too_small(kHeader + list->NumberOfAssignedProcesses,
+                                           ERROR_MORE_DATA);
+        }
+        return platform::Fill::fits(size);
+      });
+  if (fill.outcome != platform::Fill::Outcome::kFits) return ids;
+  const auto* list = reinterpret_cast<const JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+  // Read through a pointer: the declared array has one element.
+  const ULONG_PTR* id = list->ProcessIdList;
+  for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i) {
+    ids.push_back(static_cast<std::uint32_t>(id[i]));
   }
   return ids;
 }
@@ -99,9 +106,9 @@ bool ComponentJob::empty() const { return !job_ || active_processes(job_.get()) 
 bool ComponentJob::terminate(std::uint32_t wait_ms) const {
   if (empty()) return true;
   ::TerminateJobObject(job_.get(), 1);
-  const ULONGLONG until = ::GetTickCount64() + wait_ms;
+  const std::uint64_t until = platform::monotonic_ms() + wait_ms;
   while (active_processes(job_.get()) != 0) {
-    if (::GetTickCount64() >= until) return false;
+    if (platform::monotonic_ms() >= until) return false;
     ::Sleep(10);
   }
   return true;

@@ -8,16 +8,13 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/grow_buffer.h"
 #include "platform/last_error.h"
 
 namespace vmrsmgr {
 namespace {
 
 using platform::unique_handle;
-
-std::system_error failed_call(const std::string& what) {
-  return platform::windows_error(::GetLastError(), what);
-}
 
 // Tries with a new name when the one drawn is taken: 128 random bits make
 // that a rare accident, never a siege that stops every launch.
@@ -41,14 +38,22 @@ std::unique_ptr<PipeSecurity> own_account_only() {
   auto security = std::make_unique<PipeSecurity>();
   unique_handle token;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-    throw failed_call("cannot read the service's account");
+    throw platform::failed_call("cannot read the service's account");
   }
-  DWORD size = 0;
-  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  security->user.resize(size);
-  if (size == 0 ||
-      !::GetTokenInformation(token.get(), TokenUser, security->user.data(), size, &size)) {
-    throw failed_call("cannot read the service's account");
+  const platform::Fill fill = platform::grow_to_fit(
+      security->user, sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE, 65536,
+      [&token](unsigned char* data, std::size_t size) {
+        DWORD needed = 0;
+        if (::GetTokenInformation(token.get(), TokenUser, data, static_cast<DWORD>(size),
+                                  &needed)) {
+          return platform::Fill::fits(size);
+        }
+        const DWORD error = ::GetLastError();
+        return error == ERROR_INSUFFICIENT_BUFFER ? platform::Fill::too_small(needed, error)
+                                                  : platform::Fill::failed(error);
+      });
+  if (fill.outcome != platform::Fill::Outcome::kFits) {
+    throw platform::windows_error(fill.error, "cannot read the service's account");
   }
   const PSID account = reinterpret_cast<TOKEN_USER*>(security->user.data())->User.Sid;
   SID_IDENTIFIER_AUTHORITY creator = SECURITY_CREATOR_SID_AUTHORITY;
@@ -58,7 +63,8 @@ std::unique_ptr<PipeSecurity> own_account_only() {
   security->acl.resize(sizeof(ACL) + 2 * ace + ::GetLengthSid(account) + ::GetSidLengthRequired(1));
   const PACL acl = reinterpret_cast<PACL>(security->acl.data());
   SECURITY_DESCRIPTOR* const descriptor = &security->descriptor;
-  if (!::InitializeSid(owner_rights, &creator, 1)) throw failed_call("cannot name OWNER RIGHTS");
+  if (!::InitializeSid(owner_rights, &creator, 1))
+    throw platform::failed_call("cannot name OWNER RIGHTS");
   *::GetSidSubAuthority(owner_rights, 0) = SECURITY_CREATOR_OWNER_RIGHTS_RID;
   if (!::InitializeAcl(acl, static_cast<DWORD>(security->acl.size()), ACL_REVISION) ||
       !::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, account) ||
@@ -67,7 +73,7 @@ std::unique_ptr<PipeSecurity> own_account_only() {
       !::SetSecurityDescriptorOwner(descriptor, account, FALSE) ||
       !::SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE) ||
       !::SetSecurityDescriptorControl(descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
-    throw failed_call("cannot make the output pipe's access list");
+    throw platform::failed_call("cannot make the output pipe's access list");
   }
   return security;
 }

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/clock.h"
+#include "platform/grow_buffer.h"
 #include "platform/handles.h"
 #include "service_host/component_job.h"
 
@@ -89,13 +91,15 @@ std::vector<std::uint32_t> interrupt(DWORD id) {
     if (!::GenerateConsoleCtrlEvent(CTRL_C_EVENT, id)) return {};
     return {id};
   }
-  std::vector<DWORD> reached(64);
-  DWORD count = ::GetConsoleProcessList(reached.data(), static_cast<DWORD>(reached.size()));
-  if (count > reached.size()) {
-    reached.resize(count);
-    count = ::GetConsoleProcessList(reached.data(), static_cast<DWORD>(reached.size()));
-  }
-  reached.resize(std::min<std::size_t>(count, reached.size()));
+  std::vector<DWORD> reached;
+  const platform::Fill listed =
+      platform::grow_to_fit(reached, 64, 65536, [](DWORD* ids, std::size_t size) {
+        const DWORD count = ::GetConsoleProcessList(ids, static_cast<DWORD>(size));
+        if (count == 0) return platform::Fill::failed(::GetLastError());
+        return count <= size ? platform::Fill::fits(count)
+                             : platform::Fill::too_small(count, ERROR_INSUFFICIENT_BUFFER);
+      });
+  if (listed.outcome != platform::Fill::Outcome::kFits) reached.clear();
   const BOOL sent = ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
   ::FreeConsole();
   if (!sent) return {};
@@ -171,12 +175,12 @@ class WindowsProcesses final : public ProcessSystem {
   }
 
   void wait_all(const std::vector<Process*>& processes, std::uint32_t timeout_ms) override {
-    const ULONGLONG until = ::GetTickCount64() + timeout_ms;
+    const std::uint64_t until = platform::monotonic_ms() + timeout_ms;
     std::vector<HANDLE> handles;
     for (Process* p : processes) handles.push_back(static_cast<WindowsProcess*>(p)->handle());
     // At most 64 handles a wait: one batch after the other, within one deadline.
     for (std::size_t from = 0; from < handles.size(); from += MAXIMUM_WAIT_OBJECTS) {
-      const ULONGLONG now = ::GetTickCount64();
+      const std::uint64_t now = platform::monotonic_ms();
       if (now >= until) return;
       const std::size_t count = std::min<std::size_t>(MAXIMUM_WAIT_OBJECTS, handles.size() - from);
       ::WaitForMultipleObjects(static_cast<DWORD>(count), handles.data() + from, TRUE,

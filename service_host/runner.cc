@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/clock.h"
+#include "platform/executable_path.h"
 #include "platform/handles.h"
 #include "platform/last_error.h"
 #include "platform/text.h"
@@ -21,16 +23,7 @@ namespace {
 
 using platform::unique_handle;
 
-// A failure of the calling thread's last Windows call, as one line.
-std::system_error failed_call(const std::string& what) {
-  return platform::windows_error(::GetLastError(), what);
-}
-
-std::int64_t steady_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+std::int64_t now_ms() { return static_cast<std::int64_t>(platform::monotonic_ms()); }
 
 std::string empty_chunk() {
   std::string chunk;
@@ -68,15 +61,8 @@ std::string interpreter_command_line(const std::string& interpreter, const std::
 }
 
 std::wstring command_interpreter() {
-  std::wstring folder(MAX_PATH, L'\0');
-  UINT length = ::GetSystemDirectoryW(folder.data(), MAX_PATH);
-  if (length >= MAX_PATH) {
-    folder.resize(length);
-    length = ::GetSystemDirectoryW(folder.data(), length);
-  }
-  if (length == 0 || length >= folder.size()) return {};
-  folder.resize(length);
-  return folder + L"\\cmd.exe";
+  const std::wstring folder = platform::system_folder();
+  return folder.empty() ? folder : folder + L"\\cmd.exe";
 }
 
 RunnerCalls system_calls() {
@@ -96,7 +82,7 @@ Runner::Runner(std::string command, std::string folder, const ComponentJob* job,
       current_(empty_chunk()) {}
 
 void Runner::stop_reading(std::chrono::milliseconds after) {
-  const std::int64_t at = steady_ms() + static_cast<std::int64_t>(after.count());
+  const std::int64_t at = now_ms() + static_cast<std::int64_t>(after.count());
   std::int64_t asked = stop_at_.load();
   while (at < asked && !stop_at_.compare_exchange_weak(asked, at)) {
   }
@@ -211,7 +197,7 @@ void Runner::launch_and_read() {
   // The system's interpreter by its full path, never one found beside the
   // program, also as the application name.
   const std::wstring interpreter_path = command_interpreter();
-  if (interpreter_path.empty()) throw failed_call("cannot find the command interpreter");
+  if (interpreter_path.empty()) throw platform::failed_call("cannot find the command interpreter");
   const std::string interpreter = platform::to_narrow(interpreter_path);
   std::string command_line = interpreter_command_line(interpreter, command_);
   // Suspended until it is in the job, so that nothing it starts escapes.
@@ -221,14 +207,14 @@ void Runner::launch_and_read() {
                        CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
                        folder_.empty() ? nullptr : folder_.c_str(), &startup, &info);
   if (!created) {
-    throw failed_call(folder_.empty() ? "cannot start " + command_
-                                      : "cannot start " + command_ + " in " + folder_);
+    throw platform::failed_call(folder_.empty() ? "cannot start " + command_
+                                                : "cannot start " + command_ + " in " + folder_);
   }
   const unique_handle process(info.hProcess);
   const unique_handle main_thread(info.hThread);
   if (job_ != nullptr) job_error_ = job_->assign(process.get());
   if (::ResumeThread(main_thread.get()) == static_cast<DWORD>(-1)) {
-    const std::system_error error = failed_call("cannot run " + command_);
+    const std::system_error error = platform::failed_call("cannot run " + command_);
     ::TerminateProcess(process.get(), 1);
     throw error;
   }
@@ -268,7 +254,7 @@ void Runner::read_until_done(HANDLE pipe, HANDLE process) {
   for (;;) {
     const std::int64_t stop_at = stop_at_.load();
     const bool stopping = stop_at != kNoStop;
-    const std::int64_t now = steady_ms();
+    const std::int64_t now = now_ms();
     if (stopping && now >= stop_at) break;
     if (!reading.active && has_room()) {
       if (!::ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr,
@@ -297,7 +283,7 @@ void Runner::read_until_done(HANDLE pipe, HANDLE process) {
     const DWORD timeout = stopping ? static_cast<DWORD>(stop_at - now) : INFINITE;
     // A finished read is taken at the top of the loop.
     const DWORD woke = calls_.wait_any(count, handles, timeout);
-    if (woke == WAIT_FAILED) throw failed_call("cannot wait for the command's output");
+    if (woke == WAIT_FAILED) throw platform::failed_call("cannot wait for the command's output");
     if (watch_command && woke == WAIT_OBJECT_0 + count - 1) command_ended = true;
   }
   if (reading.active) {

@@ -48,7 +48,7 @@ bool service_processes_ended() {
 // Stops the service and ends its process the moment the manager reports it
 // stopped, as Windows may at shutdown. Whether it was seen stopped.
 bool stop_and_end_at_once(const std::string& name) {
-  const unique_schandle service = open_service(name, SERVICE_STOP | SERVICE_QUERY_STATUS);
+  const ServiceHandle service = open_service(name, SERVICE_STOP | SERVICE_QUERY_STATUS);
   SERVICE_STATUS_PROCESS info{};
   DWORD size = 0;
   if (!service || !::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
@@ -239,7 +239,7 @@ TEST(ServiceRun, AWorkerWhoseLauncherEndedIsEndedToo) {
 // Sends the stop as soon as the service is in the state, through the
 // manager's own interface.
 void stop_when(DWORD state) {
-  const testing::unique_schandle service =
+  const ServiceHandle service =
       open_service("dariri", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
   ASSERT_TRUE(service);
   ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr));

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/last_error.h"
 #include "platform/text.h"
 #include "service_control/start_failure.h"
@@ -49,10 +50,10 @@ constexpr std::uint64_t kFindComponentMs = 1000;
 // did not show in time.
 std::uint32_t component_process(const ComponentJob& job) {
   const std::wstring interpreter = command_interpreter();
-  const std::uint64_t until = ::GetTickCount64() + kFindComponentMs;
+  const std::uint64_t until = platform::monotonic_ms() + kFindComponentMs;
   for (;;) {
     if (const std::uint32_t id = job.first_process_except(interpreter)) return id;
-    if (::GetTickCount64() >= until) return 0;
+    if (platform::monotonic_ms() >= until) return 0;
     ::Sleep(10);
   }
 }
@@ -165,7 +166,7 @@ bool supervise(Logger& log, ServiceStatus& status, ServiceEvents& events, Runner
       stop_requested = true;
       stop_on_request(log, status, events, runner, job);
     }
-    const std::uint64_t now = ::GetTickCount64();
+    const std::uint64_t now = platform::monotonic_ms();
     if (stop_requested && now >= next_progress) {
       status.report(SERVICE_STOP_PENDING, kStopHintMs);
       next_progress = now + kStopProgressMs;
@@ -181,7 +182,7 @@ bool supervise(Logger& log, ServiceStatus& status, ServiceEvents& events, Runner
   }
   // The reader is gone: nothing can come after this last take.
   runner.wait();
-  while (take(::GetTickCount64())) {
+  while (take(platform::monotonic_ms())) {
   }
   lines.flush(emit);
   return stop_requested;

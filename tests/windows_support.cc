@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "platform/executable_path.h"
+#include "platform/handles.h"
 #include "platform/last_error.h"
 #include "platform/text.h"
 
@@ -93,19 +94,19 @@ Outcome run_command(const std::wstring& command_line, DWORD timeout_ms, Streams 
   return result;
 }
 
-unique_schandle open_manager(DWORD rights) {
-  return unique_schandle(::OpenSCManagerW(nullptr, nullptr, rights));
+ServiceHandle open_manager(DWORD rights) {
+  return owned(::OpenSCManagerW(nullptr, nullptr, rights));
 }
 
-unique_schandle open_service(const std::string& name, DWORD rights) {
-  const unique_schandle manager = open_manager();
-  if (!manager) return unique_schandle();
-  return unique_schandle(::OpenServiceW(manager.get(), platform::to_wide(name).c_str(), rights));
+ServiceHandle open_service(const std::string& name, DWORD rights) {
+  const ServiceHandle manager = open_manager();
+  if (!manager) return owned(nullptr);
+  return owned(::OpenServiceW(manager.get(), platform::to_wide(name).c_str(), rights));
 }
 
 SERVICE_STATUS query_service(const std::string& name) {
   SERVICE_STATUS status{};
-  const unique_schandle service = open_service(name, SERVICE_QUERY_STATUS);
+  const ServiceHandle service = open_service(name, SERVICE_QUERY_STATUS);
   if (service) ::QueryServiceStatus(service.get(), &status);
   return status;
 }
@@ -121,7 +122,7 @@ SERVICE_STATUS wait_for_service(const std::string& name, DWORD state, DWORD time
 }
 
 void remove_service(const std::string& name) {
-  const unique_schandle service = open_service(name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+  const ServiceHandle service = open_service(name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
   if (!service) return;
   SERVICE_STATUS status{};
   if (::ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {

@@ -9,20 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/handles.h"
+#include "service_control/system_api.h"
 
 namespace vmrsmgr::testing {
 
-namespace traits {
-struct close_service_handle {
-  using pointer = SC_HANDLE;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { ::CloseServiceHandle(h); }
-};
-}  // namespace traits
-// The tests talk to the service manager directly; the product does through
-// its SystemApi.
-using unique_schandle = platform::unique_any<traits::close_service_handle>;
+// The tests talk to the service manager directly, through the product's
+// owner of its handles.
+inline ServiceHandle owned(SC_HANDLE handle) { return ServiceHandle(handle, {&real_system_api()}); }
 
 // The same text without its carriage returns: the C runtime writes \r\n for
 // \n to files and pipes.
@@ -54,8 +47,8 @@ enum class Streams { merged, apart };
 Outcome run_command(const std::wstring& command_line, DWORD timeout_ms = 60000,
                     Streams streams = Streams::merged);
 
-unique_schandle open_manager(DWORD rights = SC_MANAGER_CONNECT);
-unique_schandle open_service(const std::string& name, DWORD rights);
+ServiceHandle open_manager(DWORD rights = SC_MANAGER_CONNECT);
+ServiceHandle open_service(const std::string& name, DWORD rights);
 
 // A service's state as the service manager reports it; state 0 when it
 // cannot be queried.
