@@ -20,15 +20,6 @@ constexpr std::size_t kPendingSize = 64 * 1024;
 constexpr std::size_t kShortestLine = 15 + 1 + 2;
 constexpr std::size_t kMostPendingLines = kPendingSize / kShortestLine;
 
-std::string lost_lines_note(const std::string& file_name) {
-  const std::string_view log = "log";
-  if (file_name.size() > log.size() &&
-      file_name.compare(file_name.size() - log.size(), log.size(), log) == 0) {
-    return file_name.substr(0, file_name.size() - log.size()) + "lost";
-  }
-  return "lost." + file_name;  // never a name the rotation takes for a log
-}
-
 }  // namespace
 
 void report_log_failure(const char* what) noexcept {

@@ -8,6 +8,15 @@
 
 namespace vmrsmgr {
 
+std::string lost_lines_note(const std::string& file_name) {
+  const std::string_view log = "log";
+  if (file_name.size() > log.size() &&
+      file_name.compare(file_name.size() - log.size(), log.size(), log) == 0) {
+    return file_name.substr(0, file_name.size() - log.size()) + "lost";
+  }
+  return "lost." + file_name;
+}
+
 void LostLines::add(std::uint64_t lines, std::string_view first, std::string_view last,
                     std::string_view reason) noexcept {
   if (lines == 0) return;

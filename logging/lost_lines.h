@@ -11,6 +11,11 @@
 
 namespace vmrsmgr {
 
+// The name of the note beside the log file_name that keeps the count of lines
+// a run could not write, for the next run: "dariri.vmrsmgr.lost" beside
+// "dariri.vmrsmgr.log", a name the rotation never takes for a log.
+std::string lost_lines_note(const std::string& file_name);
+
 // The ledger of lines that could not be written: how many, the time stamps
 // of the first and the last, and the latest cause.
 class LostLines {
