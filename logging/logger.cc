@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -103,10 +104,19 @@ void Logger::hand_over(std::string_view tag, std::string_view message) {
 // limit has passed, or at once while the slots have stayed full since a
 // producer last gave up.
 bool Logger::wait_for_slot(Ring::Claim& claim) {
-  const std::int64_t limit = wait_limit_.load(std::memory_order_relaxed);
-  const auto since = platform::MonotonicClock::now();
-  bool given_up = limit >= 0 && overflowing_.load(std::memory_order_relaxed);
-  while (!given_up) {
+  // The limit may come while the producer waits (a stop request sets it from
+  // another thread): it counts from when the producer first sees it.
+  std::optional<platform::MonotonicClock::time_point> since;
+  for (;;) {
+    const std::int64_t limit = wait_limit_.load(std::memory_order_relaxed);
+    if (limit >= 0) {
+      const auto now = platform::MonotonicClock::now();
+      if (!since) {
+        since = now;
+        if (overflowing_.load(std::memory_order_relaxed)) break;
+      }
+      if (now - *since >= std::chrono::microseconds(limit)) break;
+    }
     if (!accepting_.load()) return false;
     wake_writer();
     std::this_thread::yield();
@@ -114,8 +124,6 @@ bool Logger::wait_for_slot(Ring::Claim& claim) {
       overflowing_.store(false, std::memory_order_relaxed);
       return true;
     }
-    given_up =
-        limit >= 0 && platform::MonotonicClock::now() - since >= std::chrono::microseconds(limit);
   }
   overflowing_.store(true, std::memory_order_relaxed);
   dropped_.add(now_in_microseconds());

@@ -67,9 +67,9 @@ class Logger {
   void error(std::string_view message);  // level >= kLevelError
   void debug(std::string_view message);  // level >= kLevelDebug
   void trace(std::string_view message);  // level >= kLevelTrace
-  // From now on a producer that finds every slot in flight waits at most
-  // limit for one, then counts its line as lost; later lines are lost at
-  // once while the slots stay full. The count reaches the log in time order.
+  // From now on a producer that finds every slot in flight, one waiting
+  // already too, waits at most limit for one, then counts its line as lost;
+  // later lines are lost at once while the slots stay full.
   void limit_waits(std::chrono::milliseconds limit) noexcept;
   // Returns once every line handed over before the call is in the file (or
   // counted as lost); the thread goes on for later lines. A file that cannot
@@ -136,7 +136,6 @@ class Logger {
   std::thread thread_;
 
   DroppedLines dropped_;  // not yet counted
-
   // Used by the thread only.
   LogWriter writer_;
   std::unique_ptr<char[]> line_;  // the line being written

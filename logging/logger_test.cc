@@ -304,9 +304,9 @@ TEST_F(LoggerTest, DrainWaitsForALineClaimedBeforeByAnotherProducer) {
 }
 
 // A disk that does not answer holds the thread, and the slots fill up:
-// once waits are limited, a producer gives up after the limit and the next
-// at once; the count comes in time order once the disk answers, and the
-// observer hears of it.
+// once waits are limited, a producer gives up after the limit, also one that
+// was waiting already, and the next at once; the count comes in time order
+// once the disk answers, and the observer hears of it.
 TEST_F(LoggerTest, LimitedWaitsCountLinesThatFindNoSlot) {
   auto disk = std::make_unique<testing::FaultyDisk>();
   testing::FaultyDisk& faults = *disk;
@@ -324,8 +324,11 @@ TEST_F(LoggerTest, LimitedWaitsCountLinesThatFindNoSlot) {
     logger.log(numbered(i));
     expected.push_back(numbered(i));
   }
+  // Waits without a limit until the stop's limit comes from another thread.
+  std::thread waiting([&logger] { logger.log("given up after the limit"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   logger.limit_waits(std::chrono::milliseconds(20));
-  logger.log("given up after the limit");
+  waiting.join();
   logger.log("given up at once");
   faults.hold_writes(false);
   logger.drain();  // the slots are free again
