@@ -64,8 +64,9 @@ constexpr std::chrono::milliseconds kStopLogWait{200};
 // The run of one service: the settings of the service named by the manager,
 // its log, its registration, then its component. The exit codes its stop
 // reports.
-ServiceExit serve(Config& config, ServiceStatus& status, ServiceEvents& events, DWORD argc,
-                  LPWSTR* argv) {
+// What the service found is kept in files, for the report of a failed start.
+ServiceExit serve(Config& config, ServiceStatus& status, ServiceEvents& events, ServiceFiles& files,
+                  DWORD argc, LPWSTR* argv) {
   boost::property_tree::ptree& settings = config.settings();
   // A relative log folder and the components are found from the program's
   // own folder, whatever the service manager started it in; without it the
@@ -87,6 +88,8 @@ ServiceExit serve(Config& config, ServiceStatus& status, ServiceEvents& events, 
   if (config.prepare_profile() == -1) return kStoppedOnError;
   // The profile may have formed the name anew from the ZPC.
   const std::string name = service_name(settings);
+  // Before the control handler, which writes into the settings, is there.
+  files = config.files_found(config.config_error());
 
   // A rejected configuration file leaves the defaults, so that its problem
   // still reaches a log, where --start names it too.
@@ -121,11 +124,10 @@ ServiceExit serve(Config& config, ServiceStatus& status, ServiceEvents& events, 
 }
 
 // A run that ended before its component ran, or with a failure of the
-// service's own, tells the event log why, as --start would. The events tell
-// each run's end once: after the component's own end this adds nothing.
-void report_failed_start(Config& config, ServiceEvents& events, ServiceExit exit) {
-  if (exit.win32_exit_code == NO_ERROR) return;
-  const ServiceFiles files = config.service_files();
+// service's own, tells the event log why, as --start would; the component's
+// own end was told already.
+void report_failed_start(ServiceEvents& events, ServiceExit exit, const ServiceFiles& files) {
+  if (exit.win32_exit_code == NO_ERROR || exit.win32_exit_code == kServiceSpecificError) return;
   const StopCause cause =
       cause_of_stop(exit.win32_exit_code, exit.service_specific_exit_code, files);
   events.start_failed(exit.win32_exit_code, cause.line, cause.at_fault, files.log_file);
@@ -137,6 +139,7 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
   Config& config = *g_config;
   ServiceStatus* status = nullptr;
   ServiceEvents* events = nullptr;
+  ServiceFiles files;
   ServiceExit exit = kStoppedOnError;
   try {
     // The event log first: it tells why a service stopped even when its log
@@ -151,7 +154,7 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
     // Every line logged so far is on disk before Windows may end the process.
     record.before_stopped([&config] { config.logger().drain(); }, kLastWordsHintMs);
     status = &record;
-    exit = serve(config, record, service_events, argc, argv);
+    exit = serve(config, record, service_events, files, argc, argv);
   } catch (const std::exception& e) {
     try {
       config.logger().error(e.what());
@@ -163,7 +166,7 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
   }
   if (status == nullptr) return;
   try {
-    if (events != nullptr) report_failed_start(config, *events, exit);
+    if (events != nullptr) report_failed_start(*events, exit, files);
   } catch (...) {
     // The event is lost; the stop is still reported.
   }

@@ -97,9 +97,8 @@ static_assert(kStopProgressMs < kStopHintMs, "a stop's report outlives the wait 
 
 // The processes that outlived their interrupt and its grace, or that the job
 // still held after the walk, ended by force.
-void ended_by_force(Logger& log, ServiceEvents& events, const std::vector<std::uint32_t>& ids) {
+void ended_by_force(Logger& log, const std::vector<std::uint32_t>& ids) {
   if (ids.empty()) return;
-  events.ended_by_force(ids);
   std::string list;
   for (const std::uint32_t id : ids) list += (list.empty() ? "" : ", ") + std::to_string(id);
   log.debug("Ended by force after the interrupt: process " + list);
@@ -108,9 +107,9 @@ void ended_by_force(Logger& log, ServiceEvents& events, const std::vector<std::u
 // Ends everything the component left, gently, with progress reports: the
 // tree below the service, the job's processes that the walk missed, and
 // last whatever the job still holds, started after the walk or not. Without
-// a job, the tree below the service.
-void end_component(Logger& log, ServiceStatus& status, ServiceEvents& events,
-                   const ComponentJob* job) {
+// a job, the tree below the service. The processes ended by force.
+std::vector<std::uint32_t> end_component(Logger& log, ServiceStatus& status,
+                                         const ComponentJob* job) {
   const StopProgress progress = [&status](std::uint32_t hint) {
     status.report(SERVICE_STOP_PENDING, hint);
   };
@@ -129,7 +128,8 @@ void end_component(Logger& log, ServiceStatus& status, ServiceEvents& events,
     }
     job->terminate(kJobEndMs);
   }
-  ended_by_force(log, events, end.forced);
+  ended_by_force(log, end.forced);
+  return end.forced;
 }
 
 // The stop on request, or at the system's shutdown: the component is ended
@@ -140,7 +140,9 @@ void stop_on_request(Logger& log, ServiceStatus& status, ServiceEvents& events, 
   log.debug("Stopping service");
   status.report(SERVICE_STOP_PENDING);
   runner.stop_reading(kStopReadingLimit);
-  end_component(log, status, events, job);
+  // Only a stop's forced ends are news to monitoring; after the component's
+  // own end they are what it left behind.
+  events.ended_by_force(end_component(log, status, job));
 }
 
 // Logs the component's output, a record a line, until it has ended and all of
@@ -211,14 +213,14 @@ ServiceExit run_component(Logger& log, ServiceStatus& status, ServiceEvents& eve
       return *failed;
     if (!status.report(SERVICE_RUNNING)) {
       log.error("Setting service status running");
-      end_component(log, status, events, held());
+      end_component(log, status, held());
       return kStoppedOnError;
     }
     log.debug("Service is running");
     const bool stop_requested = supervise(log, status, events, runner, held());
     // What the command left behind when it ended, or a runner that failed
     // while the component lives; a stop has ended everything already.
-    if (!stop_requested) end_component(log, status, events, held());
+    if (!stop_requested) end_component(log, status, held());
     const std::uint32_t exit_code = runner.wait();
     const std::string failure = runner.failure();
     if (!failure.empty()) {
@@ -233,7 +235,7 @@ ServiceExit run_component(Logger& log, ServiceStatus& status, ServiceEvents& eve
   } catch (...) {
     // The component must not outlive the service that cannot watch it.
     runner.stop_reading(std::chrono::milliseconds(0));
-    end_component(log, status, events, held());
+    end_component(log, status, held());
     throw;
   }
 }

@@ -41,6 +41,9 @@ class Config {
   // configuration file merged quietly (its problem, if any, as read_config
   // words it), its log folder and file, and its component.
   ServiceFiles service_files();
+  // The same from the settings as they stand, the file merged already with
+  // this problem (empty when it was taken).
+  ServiceFiles files_found(const std::string& config_problem) const;
 
   // Service operations; each returns its result code (the exit code).
   int install_service();

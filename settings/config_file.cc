@@ -235,12 +235,18 @@ std::string Config::merge_config_file() {
 }
 
 ServiceFiles Config::service_files() {
-  ServiceFiles files;
+  std::string problem;
   try {
-    files.config_problem = merge_config_file();
+    problem = merge_config_file();
   } catch (const std::exception& e) {
-    files.config_problem = e.what();
+    problem = e.what();
   }
+  return files_found(problem);
+}
+
+ServiceFiles Config::files_found(const std::string& config_problem) const {
+  ServiceFiles files;
+  files.config_problem = config_problem;
   // A refused file leaves the defaults, which the service then uses too.
   files.config_file = tree_.get<std::string>(keys::kConfigFile, "");
   const LogSettings log = log_settings(tree_);
