@@ -128,8 +128,8 @@ void LogWriter::rotate_file(std::string_view line) {
                         "; it keeps growing until a later rotation succeeds");
       tell(LogTrouble::kCannotRotate, path_.string(), reason);
     }
-    const auto growth = static_cast<std::int64_t>(
-        std::min<std::uint64_t>(settings_.rotation_size, std::numeric_limits<std::int32_t>::max()));
+    const auto growth = static_cast<std::int64_t>(std::clamp<std::uint64_t>(
+        settings_.rotation_size, kLeastRetryGrowth, std::numeric_limits<std::int32_t>::max()));
     retry_size_ = counted_ + static_cast<std::int64_t>(pending_size_) + growth;
     retry_time_ = clock_() + kRotationRetry;
   }

@@ -75,8 +75,11 @@ class LogWriter {
   // written is noted beside the log for the next run.
   void close() noexcept;
 
-  // How often a rotation that failed is tried again, at the latest.
+  // How often a rotation that failed is tried again, at the latest, and the
+  // least growth that has it tried sooner: with a tiny rotation size, a held
+  // log would otherwise be tried on every line.
   static constexpr std::chrono::seconds kRotationRetry{1};
+  static constexpr std::uint64_t kLeastRetryGrowth = 64 * 1024;
 
  private:
   bool open_file();

@@ -249,18 +249,24 @@ TEST(LogWriter, DiskFaultsKeepEveryLineOrCountIt) {
 
 // A reader holds the current log, sharing all but its removal: the moves
 // fail. The lines keep going into the log, with no wait; the move is tried
-// again after a further rotation size or a second, and reported once, to
-// the log and to the observer with the same text. Once the reader lets go,
-// the next try moves the log.
+// again after a further rotation size (at least kLeastRetryGrowth) or a
+// second, and reported once, to the log and to the observer with the same
+// text. Once the reader lets go, the next try moves the log.
 TEST(LogWriter, HeldCurrentLogKeepsTakingLinesAndIsRotatedLater) {
+  constexpr std::size_t kSize = LogWriter::kLeastRetryGrowth;
+  // Numbered lines are some 30 bytes: these are over kSize, not twice.
+  constexpr int kLast = 10 + static_cast<int>(kSize / 20);
   testing::TempFolder dir;
-  const std::string first = log_line(0, std::string(972, 'e'));
-  dir.write(kName, first);
-  Script s(dir, 1000, 9);
+  // A log at its rotation size: lines of 128 bytes.
+  const Texts full(kSize / 128, std::string(128 - 18, 'e'));
+  std::string content;
+  for (const std::string& text : full) content += log_line(0, text);
+  dir.write(kName, content);
+  Script s(dir, kSize, 9);
   s.disk().refuse_move(kName);
   s.line(std::string(40, 'a'));  // due: the first try fails
   EXPECT_EQ(s.disk().moves(), 1);
-  s.lines(0, 10);  // under a further 1000 bytes
+  s.lines(0, 10);  // under a further rotation size
   EXPECT_EQ(s.disk().moves(), 1);
   s.pass(LogWriter::kRotationRetry);
   s.line("a second later");
@@ -268,7 +274,7 @@ TEST(LogWriter, HeldCurrentLogKeepsTakingLinesAndIsRotatedLater) {
   s.disk().refuse_move(kName, false);
   s.line("let go");
   EXPECT_EQ(s.disk().moves(), 2);
-  s.lines(10, 60);  // a further 1000 bytes
+  s.lines(10, kLast);  // a further rotation size
   EXPECT_EQ(s.disk().moves(), 3);
   s.close();
 
@@ -279,12 +285,20 @@ TEST(LogWriter, HeldCurrentLogKeepsTakingLinesAndIsRotatedLater) {
                              " could not be rotated: " + s.told[0].reason +
                              "; it keeps growing until a later rotation succeeds";
   const Texts kept = log_texts(dir, kName + "1");
-  ASSERT_GE(kept.size(), 3U);
-  EXPECT_EQ(kept[1], record);
+  ASSERT_GE(kept.size(), full.size() + 2);
+  EXPECT_EQ(kept[full.size()], record);
   const Texts all = kept + log_texts(dir, kName);
-  const Texts expected = Texts{std::string(972, 'e'), record, std::string(40, 'a')} +
-                         numbered(0, 10) + Texts{"a second later", "let go"} + numbered(10, 60);
+  const Texts expected = full + Texts{record, std::string(40, 'a')} + numbered(0, 10) +
+                         Texts{"a second later", "let go"} + numbered(10, kLast);
   EXPECT_EQ(all, expected);
+
+  // With a rotation size far below that growth, a held log is not tried on
+  // every line.
+  testing::TempFolder tiny_dir;
+  Script tiny(tiny_dir, 0, 9);
+  tiny.disk().refuse_move(kName);
+  tiny.lines(0, 100);
+  EXPECT_EQ(tiny.disk().moves(), 1);
 }
 
 // No room for a new file after the rotation: the lines wait, those beyond
